@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Draws the built-in picture (a 480 x 360 24-bit bitmap) and the program's icons.
+
+The picture is a lakeside landscape with detail everywhere, so that a misplaced piece shows
+even at 81 pieces. Run it to regenerate the files next to it; the output is deterministic.
+"""
+import math
+import os
+import struct
+import zlib
+
+W, H = 480, 360
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Lcg:
+    def __init__(self, seed):
+        self.state = seed
+
+    def next(self):
+        self.state = (self.state * 1103515245 + 12345) & 0x7FFFFFFF
+        return self.state / 0x7FFFFFFF
+
+
+def mix(a, b, t):
+    t = max(0.0, min(1.0, t))
+    return tuple(a[i] + (b[i] - a[i]) * t for i in range(3))
+
+
+def ridge(x, base, parts):
+    return base + sum(amp * math.sin(x * freq + phase) for amp, freq, phase in parts)
+
+
+def landscape():
+    rnd = Lcg(20261207)
+    px = [[(0.0, 0.0, 0.0)] * W for _ in range(H)]
+    horizon = 228
+    sun = (372, 84, 30)
+    clouds = [(70, 52, 58, 16), (170, 34, 44, 11), (260, 70, 64, 14), (430, 40, 40, 10), (30, 120, 36, 9)]
+    far = [(18, 0.021, 0.3), (9, 0.057, 1.7), (4, 0.13, 0.2)]
+    near = [(22, 0.012, 2.1), (10, 0.041, 0.4), (5, 0.097, 1.1)]
+    for y in range(H):
+        for x in range(W):
+            # Sky: night blue at the top to warm orange at the horizon, with a sun and clouds.
+            t = y / horizon
+            c = mix((22, 40, 110), (250, 170, 90), t ** 1.4)
+            # A slow tint across the sky, so pieces of plain sky differ from their neighbours.
+            c = mix(c, (120, 40, 140) if x < W / 2 else (20, 130, 140), 0.35 * abs(x - W / 2) / (W / 2) * (1 - t))
+            dx, dy = x - sun[0], y - sun[1]
+            d = math.hypot(dx, dy)
+            if d < sun[2]:
+                c = mix((255, 250, 200), (255, 210, 90), d / sun[2])
+            else:
+                c = mix(c, (255, 230, 150), 0.55 * math.exp(-(d - sun[2]) / 40))
+            for cx, cy, rx, ry in clouds:
+                e = ((x - cx) / rx) ** 2 + ((y - cy) / ry) ** 2
+                if e < 1:
+                    c = mix(c, (250, 245, 255), 0.85 * (1 - e) ** 0.5)
+            far_top = ridge(x, 150, far)
+            near_top = ridge(x, 190, near)
+            if y >= far_top and y < horizon:
+                snow = y < far_top + 8 and far_top < 142
+                c = (235, 235, 245) if snow else mix((110, 90, 150), (70, 80, 120), (y - far_top) / 60)
+                c = mix(c, (40, 40, 70), 0.3 * (0.5 + 0.5 * math.sin(x * 0.3 + y * 0.15)))
+            if y >= near_top and y < horizon:
+                c = mix((40, 110, 60), (20, 70, 40), (y - near_top) / 40)
+                c = mix(c, (90, 150, 70), 0.25 * (0.5 + 0.5 * math.sin(x * 0.7) * math.cos(y * 0.5)))
+            if horizon <= y < 292:
+                # The lake mirrors the sky and hills, with ripples.
+                my = 2 * horizon - y - 1
+                ripple = int(3 * math.sin(y * 0.9 + x * 0.05))
+                sx = min(W - 1, max(0, x + ripple))
+                mc = px[my][sx] if my >= 0 else c
+                c = mix(mix(mc, (30, 70, 120), 0.35 + (y - horizon) / 160), (255, 255, 255),
+                        0.25 if (y + x // 7) % 11 == 0 else 0.0)
+            if y >= 292:
+                # Meadow, lighter at the back, with scattered flowers.
+                c = mix((110, 170, 60), (40, 110, 30), (y - 292) / 68)
+                c = mix(c, (70, 130, 40), 0.4 * (0.5 + 0.5 * math.sin(x * 1.3 + y * 0.8)))
+            px[y][x] = c
+    # Stars in the upper sky.
+    for i in range(160):
+        sx, sy = int(rnd.next() * W), int(rnd.next() * 110)
+        b = 0.4 + 0.6 * rnd.next()
+        if math.hypot(sx - sun[0], sy - sun[1]) > 60:
+            px[sy][sx] = mix(px[sy][sx], (255, 255, 240), b)
+            if b > 0.85:
+                for ox, oy in ((1, 0), (-1, 0), (0, 1), (0, -1)):
+                    if 0 <= sx + ox < W and 0 <= sy + oy < H:
+                        px[sy + oy][sx + ox] = mix(px[sy + oy][sx + ox], (255, 255, 240), 0.5)
+    # Trees along the shore.
+    for i in range(14):
+        tx = 12 + i * 34 + int(rnd.next() * 14)
+        th = 26 + int(rnd.next() * 22)
+        base = 228
+        for y in range(base - th, base):
+            half = (y - (base - th)) * 0.32 + 1
+            for x in range(int(tx - half), int(tx + half) + 1):
+                if 0 <= x < W:
+                    shade = 0.5 + 0.5 * math.sin(y * 0.8 + x)
+                    px[y][x] = mix((20, 80, 40), (40, 120, 50), shade)
+        for y in range(base, base + 4):
+            for x in range(tx - 1, tx + 2):
+                if 0 <= x < W:
+                    px[y][x] = (90, 60, 30)
+    # Flowers of many colours, larger towards the front.
+    palette = [(240, 60, 70), (250, 220, 60), (250, 250, 250), (180, 90, 220), (255, 140, 40), (90, 160, 250)]
+    for i in range(900):
+        fx = int(rnd.next() * W)
+        fy = 294 + int(rnd.next() * 66)
+        r = 1 + (fy - 290) // 22
+        col = palette[int(rnd.next() * len(palette))]
+        for y in range(fy - r, fy + r + 1):
+            for x in range(fx - r, fx + r + 1):
+                if 0 <= x < W and 0 <= y < H and (x - fx) ** 2 + (y - fy) ** 2 <= r * r:
+                    px[y][x] = col
+    # A sailing boat on the lake.
+    for y in range(236, 262):
+        for x in range(200, 240):
+            if y < 256 and x >= 220 and x - 220 < (y - 236) * 0.9:
+                px[y][x] = (245, 245, 235)
+            if 256 <= y < 262 and 204 + (y - 256) <= x <= 238 - (y - 256):
+                px[y][x] = (150, 50, 40)
+    return [[tuple(int(round(v)) for v in p) for p in row] for row in px]
+
+
+def write_bmp(path, pixels):
+    row_bytes = W * 3
+    data = bytearray()
+    for y in range(H - 1, -1, -1):
+        for r, g, b in pixels[y]:
+            data += bytes((b, g, r))
+    header = b"BM" + struct.pack("<IHHI", 14 + 40 + len(data), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 24, 0, row_bytes * H, 0, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(header + info + data)
+
+
+def png_chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
+
+
+def write_png_16(path, size, indices, colours):
+    """A palette PNG of 4 bits per pixel: the 16-colour icon."""
+    raw = bytearray()
+    for y in range(size):
+        raw.append(0)
+        row = indices[y]
+        for x in range(0, size, 2):
+            raw.append((row[x] << 4) | row[x + 1])
+    plte = b"".join(bytes(c) for c in colours)
+    png = b"\x89PNG\r\n\x1a\n"
+    png += png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 4, 3, 0, 0, 0))
+    png += png_chunk(b"PLTE", plte)
+    png += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    png += png_chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
+
+
+# The icon: a 2 x 2 puzzle of the landscape, one piece lifted out with a red frame.
+ICON_COLOURS = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
+                (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
+                (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
+
+
+def icon_indices(size):
+    s = size / 32.0
+    grid = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            u, v = x / s, y / s
+            if v < 14:
+                i = 12 if v < 7 else 14
+                if (u - 23) ** 2 + (v - 7) ** 2 < 16:
+                    i = 11
+            elif v < 20:
+                i = 2 if (u * 0.6 + v) % 6 < 4 else 10
+            elif v < 25:
+                i = 4 if (u + v) % 4 < 2 else 12
+            else:
+                i = 10 if (u * 3 + v * 5) % 7 else 13
+            if abs(u - 15.5) < 0.6 or abs(v - 15.5) < 0.6:
+                i = 0
+            if 16 <= u < 32 and 0 <= v < 16 and (u < 18 or u >= 30 or v < 2 or v >= 14):
+                i = 9
+            if u < 1 or v < 1 or u >= 31 or v >= 31:
+                i = 0
+            row.append(i)
+        grid.append(row)
+    return grid
+
+
+def write_svg(path):
+    """The same icon as a scalable picture."""
+    svg = """<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 32 32">
+  <rect x="0.5" y="0.5" width="31" height="31" fill="#000"/>
+  <rect x="1" y="1" width="30" height="6" fill="#0000ff"/>
+  <rect x="1" y="7" width="30" height="7" fill="#00ffff"/>
+  <circle cx="23" cy="7" r="4" fill="#ffff00"/>
+  <rect x="1" y="14" width="30" height="6" fill="#00ff00"/>
+  <rect x="1" y="20" width="30" height="5" fill="#0000ff"/>
+  <rect x="1" y="25" width="30" height="6" fill="#00ff00"/>
+  <path d="M15.5 1V31M1 15.5H31" stroke="#000" stroke-width="1.2"/>
+  <rect x="17" y="1" width="14" height="14" fill="none" stroke="#ff0000" stroke-width="2"/>
+</svg>
+"""
+    with open(path, "w") as f:
+        f.write(svg)
+
+
+if __name__ == "__main__":
+    write_bmp(os.path.join(HERE, "builtin.bmp"), landscape())
+    write_png_16(os.path.join(HERE, "mozario-32.png"), 32, icon_indices(32), ICON_COLOURS)
+    write_png_16(os.path.join(HERE, "mozario-256.png"), 256, icon_indices(256), ICON_COLOURS)
+    write_svg(os.path.join(HERE, "mozario.svg"))

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh RelWithDebInfo
+cd "${MOZARIO_BUILD_DIR:-build}"
+ctest --output-on-failure -j2
