@@ -1,0 +1,53 @@
+#include "app/banner_label.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+
+TLabel::TLabel(QWidget* parent, const QString& caption, const QFont& font)
+    : QWidget(parent), caption_(caption)
+{
+    setFont(font);
+    const QColor face = palette().color(QPalette::Button);
+    colour_ = static_cast<std::uint32_t>(face.red() | (face.green() << 8) | (face.blue() << 16));
+    AdjustSize();
+}
+
+void TLabel::SetCaption(const QString& caption)
+{
+    if (caption == caption_)
+        return;
+    caption_ = caption;
+    AdjustSize();
+    update();
+}
+
+void TLabel::SetColor(std::uint32_t colour)
+{
+    colour_ = colour & 0x00FFFFFF;
+    update();
+}
+
+void TLabel::AdjustSize()
+{
+    const QFontMetrics metrics(font());
+    const QString measured = caption_.isEmpty() ? QStringLiteral(" ") : caption_;
+    // The height is the character height: the faces we use have no internal leading.
+    resize(metrics.horizontalAdvance(measured), font().pixelSize());
+}
+
+void TLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(colour_ & 0xFF, (colour_ >> 8) & 0xFF, (colour_ >> 16) & 0xFF));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setFont(font());
+    const QFontMetrics metrics(font());
+    // Glyphs are placed so that ascent and descent together fill the character height.
+    const int baseline = font().pixelSize() * metrics.ascent() / std::max(1, metrics.ascent() + metrics.descent());
+    painter.drawText(0, baseline, caption_);
+}
+
+// The label takes the presses on it, so a press on a shown banner never reaches the board.
+void TLabel::mousePressEvent(QMouseEvent* event) { event->accept(); }
+void TLabel::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }

@@ -1,0 +1,337 @@
+#include "app/form1.h"
+
+#include "app/error_box.h"
+#include "pictures/bmp_reader.h"
+#include "pictures/loading.h"
+#include "puzzle/random.h"
+
+#include <QFile>
+#include <QFont>
+#include <QIcon>
+#include <QMenuBar>
+#include <QPalette>
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The layout's faces, with the Japanese faces that stand in for them.
+const QString kGothic = QStringLiteral("IPAGothic");           // ＭＳ ゴシック
+const QString kProportionalGothic = QStringLiteral("IPAPGothic");  // ＭＳ Ｐゴシック
+
+QFont LayoutFont(const QString& face, int characterHeight, bool bold)
+{
+    QFont font(face);
+    font.setPixelSize(characterHeight);
+    font.setBold(bold);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}
+
+QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool bold)
+{
+    auto* edit = new QLineEdit(text, parent);
+    edit->setFont(LayoutFont(kProportionalGothic, 35, bold));
+    edit->setGeometry(geometry);
+    edit->setEnabled(false);
+    edit->setFocusPolicy(Qt::NoFocus);
+    edit->setReadOnly(true);
+    return edit;
+}
+
+TLabel* LayoutLabel(QWidget* parent, QRect geometry, const QString& caption, int height, bool bold)
+{
+    auto* label = new TLabel(parent, caption, LayoutFont(kGothic, height, bold));
+    label->setGeometry(geometry);
+    return label;
+}
+
+pictures::Picture BuiltInPicture()
+{
+    QFile file(QStringLiteral(":/mozario/builtin.bmp"));
+    file.open(QIODevice::ReadOnly);
+    return pictures::ReadBitmap(file.readAll());
+}
+
+}  // namespace
+
+TForm1::TForm1()
+{
+    Form1 = this;
+    setWindowTitle(QStringLiteral("モザリオ"));
+    setWindowIcon(QIcon(QStringLiteral(":/mozario/mozario-32.png")));
+    setFont(LayoutFont(kProportionalGothic, 12, false));
+    CreateComponents();
+    CreateMenus();
+    BindEvents();
+    // The client area below the menu bar is 492 x 554; the frame's corner stands at (198, 87).
+    resize(492, menuBar()->sizeHint().height() + 554);
+    move(198, 87);
+}
+
+TForm1::~TForm1()
+{
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::CreateComponents()
+{
+    auto* client = new QWidget(this);
+    client->setAutoFillBackground(true);
+    QPalette palette = client->palette();
+    palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+    client->setPalette(palette);
+    setCentralWidget(client);
+
+    Image1 = new TImage(client);
+    Image1->setGeometry(6, 16, 480, 360);
+    Image2 = new TImage(client);
+    Image2->setGeometry(112, 96, 480, 360);
+    Image2->AutoSize = true;
+    Image2->setVisible(false);
+    Image2->SetPicture(BuiltInPicture());
+    Image3 = new TImage(client);
+    Image3->setGeometry(48, 12, 320, 240);
+    Image3->setVisible(false);
+    Image4 = new TImage(client);
+    Image4->setGeometry(280, 392, 200, 150);
+
+    Label1 = LayoutLabel(client, {8, 392, 109, 35}, QStringLiteral("タイム"), 35, true);
+    Label2 = LayoutLabel(client, {8, 504, 116, 29}, QStringLiteral("ピース数"), 29, false);
+    Label3 = LayoutLabel(client, {8, 448, 116, 29}, QStringLiteral("いれかえ"), 29, false);
+    Label4 = LayoutLabel(client, {136, puzzle::kBannerHiddenTop, 32, 64}, QString(), 64, false);
+
+    Edit1 = LayoutEdit(client, {136, 440, 137, 43}, QStringLiteral("1回目"), false);
+    Edit2 = LayoutEdit(client, {136, 497, 137, 43}, QStringLiteral("ピース数"), false);
+    Edit3 = LayoutEdit(client, {136, 392, 137, 43}, QStringLiteral("0"), true);
+
+    OpenPictureDialog1 = std::make_unique<TOpenPictureDialog>(this);
+
+    Timer1 = new TTimer(this);
+    Timer1->SetInterval(1000);
+    Timer2 = new TTimer(this);
+    Timer2->SetInterval(100);
+}
+
+void TForm1::CreateMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setNativeMenuBar(false);
+    N1 = std::make_unique<TMenuItem>(bar, QStringLiteral("ファイル"));
+    N2 = std::make_unique<TMenuItem>(N1.get(), QStringLiteral("ニューゲーム"));
+    Exit1 = std::make_unique<TMenuItem>(N1.get(), QStringLiteral("終了"));
+    N3 = std::make_unique<TMenuItem>(bar, QStringLiteral("設定"));
+    N4 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("画像読み込み"));
+    N5 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("ピース数変更"));
+    N41 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("4"), true);
+    N91 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("9"), true);
+    N161 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("16"), true);
+    N251 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("25"), true);
+    N361 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("36"), true);
+    N491 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("49"), true);
+    N641 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("64"), true);
+    N811 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("81"), true);
+    N6 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("制限時間"));
+    N301 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("30"), true);
+    N451 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("45"), true);
+    N601 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("60"), true);
+    N901 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("90"), true);
+    N1201 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("120"), true);
+    N1801 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("180"), true);
+    N7 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("制限なし"), true);
+    N41->SetChecked(true);
+    N601->SetChecked(true);
+
+    TMenuItem::AssignBarKeys({N1.get(), N3.get()});
+    for (TMenuItem* level : {N1.get(), N3.get(), N5.get(), N6.get()})
+        level->AssignKeys();
+}
+
+void TForm1::BindEvents()
+{
+    auto bind = [this](TMenuItem* item, void (TForm1::*handler)(QObject*)) {
+        item->OnClick = [this, handler](TMenuItem* sender) {
+            RunHandler(this, [&] { (this->*handler)(sender->Action()); });
+        };
+    };
+    bind(N2.get(), &TForm1::N2Click);
+    bind(Exit1.get(), &TForm1::Exit1Click);
+    bind(N4.get(), &TForm1::N4Click);
+    bind(N41.get(), &TForm1::N41Click);
+    bind(N91.get(), &TForm1::N91Click);
+    bind(N161.get(), &TForm1::N161Click);
+    bind(N251.get(), &TForm1::N251Click);
+    bind(N361.get(), &TForm1::N361Click);
+    bind(N491.get(), &TForm1::N491Click);
+    bind(N641.get(), &TForm1::N641Click);
+    bind(N811.get(), &TForm1::N811Click);
+    bind(N301.get(), &TForm1::N301Click);
+    bind(N451.get(), &TForm1::N451Click);
+    bind(N601.get(), &TForm1::N601Click);
+    bind(N901.get(), &TForm1::N901Click);
+    bind(N1201.get(), &TForm1::N1201Click);
+    bind(N1801.get(), &TForm1::N1801Click);
+    bind(N7.get(), &TForm1::N7Click);
+    Image1->OnMouseDown = [this](TImage* sender, puzzle::MouseButton button, int x, int y) {
+        RunHandler(this, [&] { Image1MouseDown(sender, button, x, y); });
+    };
+    Timer1->OnTimer = [this](TTimer* sender) { RunHandler(this, [&] { Timer1Timer(sender); }); };
+    Timer2->OnTimer = [this](TTimer* sender) { RunHandler(this, [&] { Timer2Timer(sender); }); };
+}
+
+TForm1* CreateMainWindow()
+{
+    auto* form = new TForm1();
+    RunHandler(form, [form] { form->FormCreate(form); });
+    return form;
+}
+
+void TForm1::FormCreate(QObject*)
+{
+    puzzle::ApplyStartupSettings(Game);
+    puzzle::SeedRandom();
+    Image3->Canvas().setCopyMode(pictures::kSrcCopy);
+    Image3->SetPicture(Image2->Picture());
+    Image1->SetPicture(Image3->Picture());
+}
+
+void TForm1::PieceCountClick(TMenuItem* item, int gridSide)
+{
+    puzzle::ChoosePieceCount(Game, gridSide);
+    Edit2->setText(QString::fromStdString(puzzle::PieceCountText(gridSide)));
+    item->SetChecked(true);
+}
+
+void TForm1::TimeLimitClick(TMenuItem* item, int limit)
+{
+    puzzle::ChooseTimeLimit(Game, limit);
+    item->SetChecked(true);
+}
+
+void TForm1::N41Click(QObject*) { PieceCountClick(N41.get(), 2); }
+void TForm1::N91Click(QObject*) { PieceCountClick(N91.get(), 3); }
+void TForm1::N161Click(QObject*) { PieceCountClick(N161.get(), 4); }
+void TForm1::N251Click(QObject*) { PieceCountClick(N251.get(), 5); }
+void TForm1::N361Click(QObject*) { PieceCountClick(N361.get(), 6); }
+void TForm1::N491Click(QObject*) { PieceCountClick(N491.get(), 7); }
+void TForm1::N641Click(QObject*) { PieceCountClick(N641.get(), 8); }
+void TForm1::N811Click(QObject*) { PieceCountClick(N811.get(), 9); }
+void TForm1::N301Click(QObject*) { TimeLimitClick(N301.get(), 30); }
+void TForm1::N451Click(QObject*) { TimeLimitClick(N451.get(), 45); }
+void TForm1::N601Click(QObject*) { TimeLimitClick(N601.get(), 60); }
+void TForm1::N901Click(QObject*) { TimeLimitClick(N901.get(), 90); }
+void TForm1::N1201Click(QObject*) { TimeLimitClick(N1201.get(), 120); }
+void TForm1::N1801Click(QObject*) { TimeLimitClick(N1801.get(), 180); }
+void TForm1::N7Click(QObject*) { TimeLimitClick(N7.get(), -1); }
+
+void TForm1::N2Click(QObject*)
+{
+    Label4->SetTop(puzzle::kBannerHiddenTop);
+    puzzle::StartNewGame(Game, Image2->width(), Image2->height());
+    Timer1->SetEnabled(true);
+    Edit3->setText(QString::number(Game.TimeLeft));
+    DrawPieces(Game.PieceCount, Game.PieceWidth, Game.PieceHeight, Game.PieceLeft, Game.PieceTop,
+               Game.PieceOrder);
+    Image1->SetPicture(Image3->Picture());
+    Image4->SetPicture(Image2->Picture());
+}
+
+void TForm1::Exit1Click(QObject*)
+{
+    close();
+}
+
+void TForm1::N4Click(QObject*)
+{
+    if (OpenPictureDialog1->Execute()) {
+        Game.PicturePath = OpenPictureDialog1->FileName.toStdString();
+        Image2->SetPicture(pictures::LoadPictureFile(OpenPictureDialog1->FileName));
+    }
+    Image3->SetPicture(Image2->Picture());
+    Image1->SetPicture(Image3->Picture());
+    Image4->SetPicture(Image2->Picture());
+    puzzle::ResetForNewPicture(Game);
+}
+
+void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x, int y)
+{
+    switch (puzzle::PressBoard(Game, button, Image1->width(), Image1->height(), x, y)) {
+    case puzzle::PressEffect::NewGame:
+        N2Click(sender);
+        break;
+    case puzzle::PressEffect::FirstChosen:
+        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
+        break;
+    case puzzle::PressEffect::Cancelled:
+        Image1->SetPicture(Image3->Picture());
+        break;
+    case puzzle::PressEffect::Exchanged:
+        Edit1->setText(QString::fromStdString(puzzle::SwapCountText(Game.SwapCount)));
+        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
+        FrameCell(Game.SecondCell, puzzle::kSecondFrameColour);
+        Timer2->SetEnabled(true);
+        break;
+    }
+}
+
+void TForm1::Timer1Timer(QObject*)
+{
+    const puzzle::TickEffect effect = puzzle::CountDown(Game);
+    if (effect == puzzle::TickEffect::Nothing)
+        return;
+    Edit3->setText(QString::fromStdString(puzzle::TimeText(Game)));
+    if (effect == puzzle::TickEffect::TimeUp)
+        ShowBanner(puzzle::kTimeUpBanner);
+}
+
+void TForm1::Timer2Timer(QObject*)
+{
+    Timer2->SetEnabled(false);
+    DrawPieces(Game.PieceCount, Game.PieceWidth, Game.PieceHeight, Game.PieceLeft, Game.PieceTop,
+               Game.PieceOrder);
+    Image1->SetPicture(Image3->Picture());
+    if (puzzle::FinishIfSolved(Game)) {
+        Timer1->SetEnabled(false);
+        ShowBanner(puzzle::kClearBanner);
+    }
+}
+
+void TForm1::ShowBanner(const puzzle::Banner& banner)
+{
+    Label4->SetTop(banner.top);
+    Label4->SetColor(banner.colour);
+    Label4->SetCaption(QString::fromUtf8(banner.caption));
+}
+
+void TForm1::FrameCell(int cell, std::uint32_t colour)
+{
+    pictures::Picture& canvas = Image1->Canvas();
+    canvas.setPenColour(colour);
+    canvas.setPenWidth(puzzle::kFrameWidth);
+    DrawCellFrame(cell);
+}
+
+void TForm1::DrawCellFrame(int cell)
+{
+    pictures::Picture& canvas = Image1->Canvas();
+    const auto path = puzzle::CellFramePath(Game, cell);
+    canvas.moveTo(path[0].x, path[0].y);
+    for (size_t i = 1; i < path.size(); ++i)
+        canvas.lineTo(path[i].x, path[i].y);
+    Image1->Changed();
+}
+
+void DrawPieces(std::int32_t count, std::int32_t width, std::int32_t height, puzzle::PieceTable lefts,
+                puzzle::PieceTable tops, puzzle::PieceTable order)
+{
+    if (count <= 0)
+        return;
+    pictures::Picture& work = Form1->Image3->Canvas();
+    const pictures::Picture& source = Form1->Image2->Picture();
+    puzzle::ForEachPieceCopy(count, lefts, tops, order,
+                             [&](std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy) {
+                                 work.copyRect(QRect(dx, dy, width, height), source, QRect(sx, sy, width, height));
+                             });
+    Form1->Image3->Changed();
+}

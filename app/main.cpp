@@ -1,0 +1,34 @@
+// mozario: a picture puzzle. Takes no command line and saves nothing.
+
+#include "app/form1.h"
+#include "pictures/jpeg_reader.h"
+#include "pictures/loading.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QScreen>
+#include <QTranslator>
+
+int main(int, char** argv)
+{
+    // Only the program's name goes to the toolkit: the program reads no command line.
+    int argc = 1;
+    char* args[] = {argv[0], nullptr};
+    QApplication app(argc, args);
+
+    // The stock dialog and message box texts in Japanese, like the rest of the program.
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qt_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    pictures::SetDefaultJpegPixelFormat(pictures::JpegPixelFormatForScreenDepth(screen ? screen->depth() : 24));
+    pictures::RegisterJpegFormats();
+
+    TForm1* form = CreateMainWindow();
+    form->show();
+    app.exec();
+    delete form;
+    pictures::UnregisterJpegFormats();
+    return 0;
+}

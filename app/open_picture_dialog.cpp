@@ -1,0 +1,319 @@
+#include "app/open_picture_dialog.h"
+
+#include "pictures/loading.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace picture_dialog {
+namespace {
+
+const QString kNoPicture = QStringLiteral("(なし)");
+const QString kInvalidPicture = QStringLiteral("画像が不正です");
+const QString kNoCaption = QStringLiteral("画像:");
+const QString kPreview = QStringLiteral("プレビュー");
+
+// Room around the picture in the preview window, on each side.
+constexpr int kPreviewMargin = 5;
+
+}  // namespace
+
+std::vector<FileType> ParseFilter(const QString& filter)
+{
+    std::vector<FileType> types;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    // A description without its pattern list (an odd last part) names no files: dropped.
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        FileType type;
+        type.description = parts[i];
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString trimmed = pattern.trimmed();
+            if (!trimmed.isEmpty())
+                type.patterns.append(trimmed);
+        }
+        types.push_back(type);
+    }
+    return types;
+}
+
+QStringList QtNameFilters(const QString& filter)
+{
+    // QFileDialog takes the patterns from the last parentheses of a filter, separated by
+    // spaces, and with HideNameFilterDetails shows only the text before them. Appending our
+    // own parentheses therefore keeps a description like "ビットマップ (*.bmp)" intact and
+    // gives "JPEG" its patterns without showing them.
+    QStringList filters;
+    for (const FileType& type : ParseFilter(filter))
+        filters.append(type.description + QStringLiteral(" (") + type.patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+    return filters;
+}
+
+QRect FitCentred(QSize picture, const QRect& area)
+{
+    if (picture.isEmpty() || area.isEmpty())
+        return QRect();
+    const qint64 pw = picture.width(), ph = picture.height();
+    const qint64 aw = area.width(), ah = area.height();
+    qint64 w, h;
+    if (pw * ah <= ph * aw) {  // relatively taller than the area: the heights meet
+        h = ah;
+        w = std::max<qint64>(1, (pw * ah + ph / 2) / ph);
+    } else {
+        w = aw;
+        h = std::max<qint64>(1, (ph * aw + pw / 2) / pw);
+    }
+    return QRect(area.x() + int((aw - w) / 2), area.y() + int((ah - h) / 2), int(w), int(h));
+}
+
+QSize PreviewClientSize(QSize picture, QSize available)
+{
+    const int w = std::min<qint64>(qint64(picture.width()) + 2 * kPreviewMargin, qint64(available.width()) * 3 / 4);
+    const int h = std::min<qint64>(qint64(picture.height()) + 2 * kPreviewMargin, qint64(available.height()) * 3 / 4);
+    return QSize(w, h);
+}
+
+PaneLoad LoadPaneFile(const QString& path)
+{
+    PaneLoad load;
+    if (path.isEmpty())
+        return load;
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return load;
+    const QString suffix = info.suffix();
+    if (suffix.isEmpty())
+        return load;
+    const pictures::PictureFormat* format = pictures::FindPictureFormat(suffix.toLower().toStdString());
+    if (!format)
+        return load;
+
+    // The registry, not the file's content, picks the reader: a bitmap named .jpg is not a
+    // picture here, just as the game would refuse it.
+    QByteArray qtFormat;
+    switch (format->kind) {
+    case pictures::PictureKind::Bitmap: qtFormat = "bmp"; break;
+    case pictures::PictureKind::Jpeg: qtFormat = "jpeg"; break;
+    case pictures::PictureKind::Icon: qtFormat = "ico"; break;
+    case pictures::PictureKind::Metafile: return load;  // Qt has no metafile reader
+    }
+
+    QImageReader reader(path, qtFormat);
+    reader.setAutoDetectImageFormat(false);
+    reader.setAutoTransform(false);
+    if (!reader.canRead())
+        return load;
+    const QSize size = reader.size();
+    QImage image;
+    const bool decoded = reader.read(&image) && !image.isNull();
+    if (decoded) {
+        load.state = PictureState::Shown;
+        load.size = image.size();
+        load.image = image;
+    } else if (size.isValid() && !size.isEmpty()) {
+        load.state = PictureState::Invalid;
+        load.size = size;
+    }
+    return load;
+}
+
+PictureView::PictureView(QWidget* parent) : QFrame(parent)
+{
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+}
+
+void PictureView::SetPicture(PictureState state, const QImage& image)
+{
+    state_ = state;
+    image_ = state == PictureState::Shown ? image : QImage();
+    scaled_ = QImage();
+    update();
+}
+
+QString PictureView::ShownText() const
+{
+    switch (state_) {
+    case PictureState::Shown: return QString();
+    case PictureState::Invalid: return kInvalidPicture;
+    case PictureState::None: break;
+    }
+    return kNoPicture;
+}
+
+void PictureView::paintEvent(QPaintEvent* event)
+{
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect area = contentsRect();
+    if (state_ != PictureState::Shown) {
+        painter.drawText(area, Qt::AlignCenter, ShownText());
+        return;
+    }
+    const QRect target = FitCentred(image_.size(), area);
+    if (target.isEmpty())
+        return;
+    if (scaled_.size() != target.size()) {
+        scaled_ = target.size() == image_.size()
+                      ? image_
+                      : image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    painter.drawImage(target.topLeft(), scaled_);
+}
+
+PicturePane::PicturePane(QWidget* parent)
+    : QWidget(parent), caption_(new QLabel(this)), previewButton_(new QToolButton(this)), view_(new PictureView(this))
+{
+    previewButton_->setToolTip(kPreview);
+    previewButton_->setIcon(QIcon::fromTheme(QStringLiteral("zoom-in"),
+                                             style()->standardIcon(QStyle::SP_FileDialogContentsView)));
+    view_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    view_->setMinimumSize(64, 64);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(caption_, 1);
+    top->addWidget(previewButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(top);
+    layout->addWidget(view_, 1);
+    setMinimumWidth(180);
+
+    connect(previewButton_, &QToolButton::clicked, this, &PicturePane::OpenPreview);
+    ShowFile(QString());
+}
+
+void PicturePane::ShowFile(const QString& path)
+{
+    load_ = LoadPaneFile(path);
+    if (load_.state == PictureState::None)
+        caption_->setText(kNoCaption);
+    else
+        caption_->setText(QStringLiteral(" (%1x%2)").arg(load_.size.width()).arg(load_.size.height()));
+    previewButton_->setEnabled(load_.state != PictureState::None);
+    view_->SetPicture(load_.state, load_.image);
+}
+
+QString PicturePane::Caption() const
+{
+    return caption_->text();
+}
+
+bool PicturePane::PreviewEnabled() const
+{
+    return previewButton_->isEnabled();
+}
+
+QString PicturePane::PictureText() const
+{
+    return view_->ShownText();
+}
+
+void PicturePane::OpenPreview()
+{
+    if (load_.state == PictureState::None)
+        return;
+    PicturePreviewWindow window(load_, this);
+    window.exec();
+}
+
+PicturePreviewWindow::PicturePreviewWindow(const PaneLoad& picture, QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      view_(new PictureView(this))
+{
+    setWindowTitle(kPreview);
+    setModal(true);
+    view_->setFrameStyle(QFrame::NoFrame);
+    view_->setContentsMargins(kPreviewMargin, kPreviewMargin, kPreviewMargin, kPreviewMargin);
+    view_->SetPicture(picture.state, picture.image);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+
+    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize client = PreviewClientSize(picture.size, available.size());
+    resize(client);
+    // An explicit position also keeps QDialog from centring the window over its parent.
+    move(available.center() - QPoint(client.width() / 2, client.height() / 2));
+}
+
+}  // namespace picture_dialog
+
+TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : owner_(owner)
+{
+}
+
+bool TOpenPictureDialog::Execute()
+{
+    using picture_dialog::PicturePane;
+
+    QFileDialog dialog(owner_);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // AnyFile lets the player confirm a typed name of a file that does not exist; reading it
+    // then fails with the game's own message.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setSizeGripEnabled(true);
+
+    const QStringList filters = picture_dialog::QtNameFilters(Filter);
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty()) {
+        const int index = FilterIndex >= 1 && FilterIndex <= filters.size() ? FilterIndex : 1;
+        dialog.selectNameFilter(filters[index - 1]);
+    }
+
+    auto* pane = new PicturePane(&dialog);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
+    else if (dialog.layout())
+        dialog.layout()->addWidget(pane);
+    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, &PicturePane::ShowFile);
+    // A new folder starts with nothing selected.
+    QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [pane] { pane->ShowFile(QString()); });
+
+    // Start on the last confirmed file when it is still there, else in the initial folder
+    // (relative to the current directory) when it exists, else in the current directory.
+    const QFileInfo last(FileName);
+    const bool startOnLast = !FileName.isEmpty() && last.isFile();
+    if (startOnLast) {
+        dialog.setDirectory(last.absolutePath());
+        dialog.selectFile(last.absoluteFilePath());
+    } else {
+        const QString initial = QDir::current().absoluteFilePath(InitialDir);
+        dialog.setDirectory(!InitialDir.isEmpty() && QFileInfo(initial).isDir() ? initial : QDir::currentPath());
+    }
+
+    // The file list fills in later, so the pane is told about the preselected file directly.
+    pane->ShowFile(startOnLast ? last.absoluteFilePath() : QString());
+
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList files = dialog.selectedFiles();
+    if (files.isEmpty())
+        return false;
+    FileName = QFileInfo(files.first()).absoluteFilePath();
+    // With the details hidden, Qt 6.4 reports the chosen type by its shown description.
+    const QString chosen = dialog.selectedNameFilter();
+    const std::vector<picture_dialog::FileType> types = picture_dialog::ParseFilter(Filter);
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (chosen == filters[i] || chosen == types[size_t(i)].description.simplified()) {
+            FilterIndex = int(i) + 1;
+            break;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,125 @@
+#pragma once
+// The picture-open dialog: Qt's own file dialog with a picture pane beside the file list,
+// and the preview window the pane opens.
+
+#include <QDialog>
+#include <QFrame>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+class QLabel;
+class QToolButton;
+
+namespace picture_dialog {
+
+// One file type of a filter written "description|patterns|description|patterns...", the
+// patterns of one type separated by ";".
+struct FileType {
+    QString description;
+    QStringList patterns;
+};
+
+std::vector<FileType> ParseFilter(const QString& filter);
+
+// Name filters for QFileDialog, one per file type, each "description (pattern pattern ...)".
+// Shown with QFileDialog::HideNameFilterDetails, the file-type box lists exactly the
+// descriptions while the dialog still filters by the patterns in the last parentheses.
+QStringList QtNameFilters(const QString& filter);
+
+// The largest rectangle of the picture's proportions that fits into area, centred in it.
+QRect FitCentred(QSize picture, const QRect& area);
+
+// Client size of the preview window: the picture with 5 pixels around it, but no more than
+// three quarters of the available screen area each way.
+QSize PreviewClientSize(QSize picture, QSize available);
+
+enum class PictureState {
+    None,     // nothing to show: "(なし)"
+    Shown,    // the picture is shown
+    Invalid,  // the file was recognised but its pixels cannot be decoded: "画像が不正です"
+};
+
+// A picture as the pane reads it: by the registry entry of the file's extension, any case.
+struct PaneLoad {
+    PictureState state = PictureState::None;
+    QSize size;    // known for Shown and Invalid
+    QImage image;  // set for Shown
+};
+PaneLoad LoadPaneFile(const QString& path);
+
+// Draws a picture scaled to fit with its proportions kept and centred, or a text in its place.
+class PictureView : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit PictureView(QWidget* parent = nullptr);
+    void SetPicture(PictureState state, const QImage& image);
+    QString ShownText() const;  // the text in place of the picture; empty when it is shown
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    PictureState state_ = PictureState::None;
+    QImage image_;
+    QImage scaled_;  // image_ at the size last drawn, so repaints do not rescale
+};
+
+// The pane beside the dialog's file list.
+class PicturePane : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PicturePane(QWidget* parent = nullptr);
+
+    // Shows the file (an empty name, a folder or a missing file show nothing).
+    void ShowFile(const QString& path);
+
+    QString Caption() const;        // the label above the picture
+    bool PreviewEnabled() const;
+    QString PictureText() const;    // the text of the picture area; empty when the picture shows
+    PictureState State() const { return load_.state; }
+    QToolButton* PreviewButton() const { return previewButton_; }
+
+    // Opens the preview window modally.
+    void OpenPreview();
+
+private:
+    PaneLoad load_;
+    QLabel* caption_;
+    QToolButton* previewButton_;
+    PictureView* view_;
+};
+
+// The modal preview window captioned "プレビュー".
+class PicturePreviewWindow : public QDialog {
+    Q_OBJECT
+
+public:
+    PicturePreviewWindow(const PaneLoad& picture, QWidget* parent);
+    PictureView* View() const { return view_; }
+
+private:
+    PictureView* view_;
+};
+
+}  // namespace picture_dialog
+
+class TOpenPictureDialog {
+public:
+    explicit TOpenPictureDialog(QWidget* owner);
+
+    QString Filter = QStringLiteral("ビットマップ (*.bmp)|*.bmp|JPEG|*.jpg;*.jpeg|JPEG・BMP|*.bmp;*.jpeg;*.jpg");
+    int FilterIndex = 3;  // 1-based
+    QString InitialDir = QStringLiteral("pic");
+    QString FileName;  // full name after a confirmed dialog
+
+    // Modal; true when the player confirmed a file. A cancelled dialog changes nothing.
+    bool Execute();
+
+private:
+    QWidget* owner_;
+};

@@ -1,0 +1,432 @@
+#include "pictures/picture.h"
+
+#include "pictures/failure.h"
+
+#include <QHash>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace pictures {
+
+QRgb ToQRgb(Colour c)
+{
+    return qRgb(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+Colour FromQRgb(QRgb c)
+{
+    return Colour(qRed(c)) | (Colour(qGreen(c)) << 8) | (Colour(qBlue(c)) << 16);
+}
+
+namespace {
+
+inline int Expand5(int v) { return (v << 3) | (v >> 2); }
+inline int Expand6(int v) { return (v << 2) | (v >> 4); }
+
+// One pixel of a row in any of the storage formats, as an opaque QRgb. Indexes past the end
+// of the colour table (possible in a damaged file) read as black.
+QRgb ReadRgb(QImage::Format format, const QList<QRgb>& table, const uchar* line, int x)
+{
+    switch (format) {
+    case QImage::Format_Indexed8: {
+        const int i = line[x];
+        return i < table.size() ? (table[i] | 0xFF000000u) : qRgb(0, 0, 0);
+    }
+    case QImage::Format_RGB555: {
+        const quint16 v = reinterpret_cast<const quint16*>(line)[x];
+        return qRgb(Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31));
+    }
+    case QImage::Format_RGB16: {
+        const quint16 v = reinterpret_cast<const quint16*>(line)[x];
+        return qRgb(Expand5((v >> 11) & 31), Expand6((v >> 5) & 63), Expand5(v & 31));
+    }
+    case QImage::Format_BGR888: {
+        const uchar* p = line + 3 * x;
+        return qRgb(p[2], p[1], p[0]);
+    }
+    default:
+        return reinterpret_cast<const QRgb*>(line)[x] | 0xFF000000u;
+    }
+}
+
+// The stored value of an opaque colour in a direct-colour format.
+quint32 EncodeDirect(QImage::Format format, QRgb c)
+{
+    switch (format) {
+    case QImage::Format_RGB555:
+        return quint32(((qRed(c) >> 3) << 10) | ((qGreen(c) >> 3) << 5) | (qBlue(c) >> 3));
+    case QImage::Format_RGB16:
+        return quint32(((qRed(c) >> 3) << 11) | ((qGreen(c) >> 2) << 5) | (qBlue(c) >> 3));
+    default:
+        return c | 0xFF000000u;  // BGR888 takes the low three bytes
+    }
+}
+
+inline void WriteRaw(QImage::Format format, uchar* line, int x, quint32 raw)
+{
+    switch (format) {
+    case QImage::Format_Indexed8:
+        line[x] = uchar(raw);
+        break;
+    case QImage::Format_RGB555:
+    case QImage::Format_RGB16:
+        reinterpret_cast<quint16*>(line)[x] = quint16(raw);
+        break;
+    case QImage::Format_BGR888: {
+        uchar* p = line + 3 * x;
+        p[0] = uchar(raw);
+        p[1] = uchar(raw >> 8);
+        p[2] = uchar(raw >> 16);
+        break;
+    }
+    default:
+        reinterpret_cast<quint32*>(line)[x] = raw;
+        break;
+    }
+}
+
+void FillSpan(QImage::Format format, uchar* line, int from, int to, quint32 raw)
+{
+    if (format == QImage::Format_Indexed8) {
+        std::memset(line + from, int(raw & 0xFF), size_t(to - from + 1));
+        return;
+    }
+    for (int x = from; x <= to; ++x)
+        WriteRaw(format, line, x, raw);
+}
+
+int BytesPerPixel(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_Indexed8: return 1;
+    case QImage::Format_RGB555:
+    case QImage::Format_RGB16: return 2;
+    case QImage::Format_BGR888: return 3;
+    default: return 4;
+    }
+}
+
+using Wide = __int128;
+
+// Whether the centre of pixel (px, py) lies within width / 2 of the segment a-b. Works in
+// doubled coordinates so that pixel centres and the radius are integers and the test is exact.
+bool InCapsule(qint64 ax, qint64 ay, qint64 bx, qint64 by, qint64 width, qint64 px, qint64 py)
+{
+    const Wide cx = 2 * px + 1, cy = 2 * py + 1;
+    const Wide a2x = 2 * ax, a2y = 2 * ay, b2x = 2 * bx, b2y = 2 * by;
+    const Wide dx = b2x - a2x, dy = b2y - a2y;
+    const Wide r2 = Wide(width) * width;
+    const Wide t = (cx - a2x) * dx + (cy - a2y) * dy;
+    const Wide len2 = dx * dx + dy * dy;
+    if (t <= 0 || len2 == 0)
+        return (cx - a2x) * (cx - a2x) + (cy - a2y) * (cy - a2y) <= r2;
+    if (t >= len2)
+        return (cx - b2x) * (cx - b2x) + (cy - b2y) * (cy - b2y) <= r2;
+    const Wide cross = (cx - a2x) * dy - (cy - a2y) * dx;
+    return cross * cross <= r2 * len2;
+}
+
+}  // namespace
+
+Picture::Picture(QImage image, int bitsPerPixel)
+{
+    if (image.isNull())
+        return;
+    switch (image.format()) {
+    case QImage::Format_Indexed8:
+        bits_ = (bitsPerPixel == 1 || bitsPerPixel == 4) ? bitsPerPixel : 8;
+        break;
+    case QImage::Format_RGB555:
+    case QImage::Format_RGB16:
+        bits_ = 16;
+        break;
+    case QImage::Format_BGR888:
+        bits_ = 24;
+        break;
+    case QImage::Format_RGB32:
+        bits_ = 32;
+        break;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+        image = image.convertToFormat(QImage::Format_Indexed8);
+        bits_ = 1;
+        break;
+    case QImage::Format_RGB888:
+        image = image.convertToFormat(QImage::Format_BGR888);
+        bits_ = 24;
+        break;
+    default:
+        image = image.convertToFormat(QImage::Format_RGB32);
+        bits_ = 32;
+        break;
+    }
+    if (image.isNull())
+        throw Failure(kOutOfResources);
+    image_ = std::move(image);
+}
+
+Picture::Picture(const Picture& other) : image_(other.image_), bits_(other.bits_) {}
+
+Picture& Picture::operator=(const Picture& other)
+{
+    image_ = other.image_;
+    bits_ = other.bits_;
+    state_ = DrawingState{};
+    return *this;
+}
+
+Picture Picture::Blank(int width, int height)
+{
+    if (width <= 0 || height <= 0)
+        return Picture();
+    QImage image(width, height, QImage::Format_BGR888);
+    if (image.isNull())
+        throw Failure(kOutOfResources);
+    image.fill(Qt::white);
+    return Picture(std::move(image), 24);
+}
+
+Colour Picture::pixel(int x, int y) const
+{
+    if (isEmpty() || x < 0 || y < 0 || x >= width() || y >= height())
+        return 0;
+    return FromQRgb(ReadRgb(image_.format(), image_.colorTable(), image_.constScanLine(y), x));
+}
+
+void Picture::detachForWrite()
+{
+    if (image_.isDetached())
+        return;
+    QImage own = image_.copy();
+    if (own.isNull())
+        throw Failure(kOutOfResources);
+    image_ = std::move(own);
+}
+
+void Picture::widenToRgb32()
+{
+    QImage wide = image_.convertToFormat(QImage::Format_RGB32);
+    if (wide.isNull())
+        throw Failure(kOutOfResources);
+    image_ = std::move(wide);
+    bits_ = 32;
+}
+
+int Picture::tableIndexFor(QRgb colour)
+{
+    QList<QRgb> table = image_.colorTable();
+    for (int i = 0; i < table.size(); ++i) {
+        if ((table[i] & 0x00FFFFFFu) == (colour & 0x00FFFFFFu))
+            return i;
+    }
+    if (table.size() >= 256)
+        return -1;
+    table.append(colour | 0xFF000000u);
+    image_.setColorTable(table);
+    if (table.size() > (1 << bits_))
+        bits_ = 8;
+    return int(table.size()) - 1;
+}
+
+quint32 Picture::rawColourFor(QRgb colour)
+{
+    if (image_.format() == QImage::Format_Indexed8) {
+        const int index = tableIndexFor(colour);
+        if (index >= 0)
+            return quint32(index);
+        widenToRgb32();
+    }
+    return EncodeDirect(image_.format(), colour);
+}
+
+void Picture::lineTo(int x, int y)
+{
+    const QPoint from = state_.penPos;
+    state_.penPos = QPoint(x, y);
+    if (isEmpty())
+        return;
+
+    const qint64 x0 = from.x(), y0 = from.y(), x1 = x, y1 = y;
+    const qint64 w = width(), h = height();
+    const int penWidth = state_.penWidth;
+
+    if (penWidth <= 1) {
+        const qint64 dx = x1 - x0, dy = y1 - y0;
+        if (dx == 0 && dy == 0)
+            return;
+        const qint64 adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+        const qint64 sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
+        const bool xMajor = adx >= ady;
+        const qint64 steps = xMajor ? adx : ady;
+        const qint64 minor = xMajor ? ady : adx;
+        const qint64 majorStart = xMajor ? x0 : y0, majorSign = xMajor ? sx : sy;
+        const qint64 majorLimit = xMajor ? w : h;
+        // Only the steps whose major coordinate lies inside the picture can show.
+        qint64 kFrom = 0, kTo = steps - 1;
+        if (majorSign > 0) {
+            kFrom = std::max(kFrom, -majorStart);
+            kTo = std::min(kTo, majorLimit - 1 - majorStart);
+        } else {
+            kFrom = std::max(kFrom, majorStart - (majorLimit - 1));
+            kTo = std::min(kTo, majorStart);
+        }
+        if (kFrom > kTo)
+            return;
+        detachForWrite();
+        const quint32 raw = rawColourFor(ToQRgb(state_.penColour));
+        const QImage::Format format = image_.format();
+        for (qint64 k = kFrom; k <= kTo; ++k) {
+            const qint64 offset = (2 * k * minor + steps) / (2 * steps);
+            const qint64 px = xMajor ? x0 + sx * k : x0 + sx * offset;
+            const qint64 py = xMajor ? y0 + sy * offset : y0 + sy * k;
+            if (px < 0 || py < 0 || px >= w || py >= h)
+                continue;
+            WriteRaw(format, image_.scanLine(int(py)), int(px), raw);
+        }
+        return;
+    }
+
+    // A band of the pen's width around the segment with round ends: the pixels whose centre
+    // lies within half the width of the segment.
+    const double r = penWidth / 2.0;
+    const qint64 rowFrom = std::max<qint64>(0, std::min(y0, y1) - penWidth / 2 - 1);
+    const qint64 rowTo = std::min<qint64>(h - 1, std::max(y0, y1) + penWidth / 2 + 1);
+    const qint64 boxLeft = std::max<qint64>(0, std::min(x0, x1) - penWidth / 2 - 1);
+    const qint64 boxRight = std::min<qint64>(w - 1, std::max(x0, x1) + penWidth / 2 + 1);
+    if (rowFrom > rowTo || boxLeft > boxRight)
+        return;
+
+    detachForWrite();
+    const quint32 raw = rawColourFor(ToQRgb(state_.penColour));
+    const QImage::Format format = image_.format();
+    const double dx = double(x1 - x0), dy = double(y1 - y0);
+    const double halfSpan = dy != 0 ? r * std::sqrt(dx * dx + dy * dy) / std::fabs(dy) : 0;
+    for (qint64 py = rowFrom; py <= rowTo; ++py) {
+        // Candidates: the infinite band's extent on this row, within the bounding box. The exact
+        // test below decides each pixel, so this only has to include every covered one.
+        qint64 left = boxLeft, right = boxRight;
+        if (dy != 0) {
+            const double centre = double(x0) + (double(py) + 0.5 - double(y0)) * dx / dy;
+            left = std::max<qint64>(left, qint64(std::floor(centre - halfSpan - 1.0)));
+            right = std::min<qint64>(right, qint64(std::ceil(centre + halfSpan + 1.0)));
+        }
+        while (left <= right && !InCapsule(x0, y0, x1, y1, penWidth, left, py))
+            ++left;
+        while (right >= left && !InCapsule(x0, y0, x1, y1, penWidth, right, py))
+            --right;
+        if (left <= right)
+            FillSpan(format, image_.scanLine(int(py)), int(left), int(right), raw);
+    }
+}
+
+void Picture::copyRect(const QRect& dst, const Picture& src, const QRect& srcRect)
+{
+    if (isEmpty() || src.isEmpty() || dst.width() <= 0 || dst.height() <= 0
+        || srcRect.width() <= 0 || srcRect.height() <= 0)
+        return;
+
+    // A copy within one picture reads from a snapshot of the source rectangle, so overlapping
+    // rectangles copy as if read before any write.
+    if (&src == this) {
+        const QRect visible = srcRect & image_.rect();
+        if (visible.isEmpty())
+            return;
+        QImage part = image_.copy(visible);
+        if (part.isNull())
+            throw Failure(kOutOfResources);
+        const Picture snapshot(std::move(part), bits_);
+        copyRect(dst, snapshot, srcRect.translated(-visible.topLeft()));
+        return;
+    }
+
+    const QImage& from = src.image_;
+    const bool sameSize = dst.size() == srcRect.size();
+    const bool sameStorage = from.format() == image_.format()
+        && (image_.format() != QImage::Format_Indexed8 || from.colorTable() == image_.colorTable());
+
+    if (sameSize) {
+        // Corresponding pixels keep their offset; clip both rectangles through it.
+        const QPoint shift = dst.topLeft() - srcRect.topLeft();
+        const QRect area = dst & image_.rect() & (srcRect & from.rect()).translated(shift);
+        if (area.isEmpty())
+            return;
+        if (sameStorage) {
+            detachForWrite();
+            const int bpp = BytesPerPixel(image_.format());
+            const size_t rowBytes = size_t(area.width()) * size_t(bpp);
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                const uchar* s = from.constScanLine(y - shift.y()) + size_t(area.left() - shift.x()) * bpp;
+                std::memcpy(image_.scanLine(y) + size_t(area.left()) * bpp, s, rowBytes);
+            }
+            return;
+        }
+    }
+
+    // Different formats, tables or sizes: pixel by pixel, each destination pixel taking the
+    // nearest source pixel of the source rectangle.
+    const QRect area = dst & image_.rect();
+    if (area.isEmpty())
+        return;
+    const qint64 dw = dst.width(), dh = dst.height(), sw = srcRect.width(), sh = srcRect.height();
+    std::vector<int> columns(size_t(area.width()));
+    for (int x = area.left(); x <= area.right(); ++x)
+        columns[size_t(x - area.left())] = srcRect.left() + int(qint64(x - dst.left()) * sw / dw);
+    std::vector<int> rows(size_t(area.height()));
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        rows[size_t(y - area.top())] = srcRect.top() + int(qint64(y - dst.top()) * sh / dh);
+    const QList<QRgb> srcTable = from.colorTable();
+    const QImage::Format srcFormat = from.format();
+    const qint64 srcW = from.width(), srcH = from.height();
+
+    detachForWrite();
+
+    // An indexed destination first gains entries for every colour it is about to receive;
+    // when they do not fit in 256 entries it becomes a 32-bit picture instead.
+    QHash<QRgb, quint32> indexOf;
+    if (image_.format() == QImage::Format_Indexed8) {
+        bool fits = true;
+        for (size_t j = 0; j < rows.size() && fits; ++j) {
+            if (rows[j] < 0 || rows[j] >= srcH)
+                continue;
+            const uchar* line = from.constScanLine(rows[j]);
+            for (int sx : columns) {
+                if (sx < 0 || sx >= srcW)
+                    continue;
+                const QRgb c = ReadRgb(srcFormat, srcTable, line, sx);
+                if (indexOf.contains(c))
+                    continue;
+                const int index = tableIndexFor(c);
+                if (index < 0) {
+                    fits = false;
+                    break;
+                }
+                indexOf.insert(c, quint32(index));
+            }
+        }
+        if (!fits) {
+            widenToRgb32();
+            indexOf.clear();
+        }
+    }
+
+    const QImage::Format format = image_.format();
+    const bool indexed = format == QImage::Format_Indexed8;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const int sy = rows[size_t(y - area.top())];
+        if (sy < 0 || sy >= srcH)
+            continue;
+        const uchar* line = from.constScanLine(sy);
+        uchar* out = image_.scanLine(y);
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const int sx = columns[size_t(x - area.left())];
+            if (sx < 0 || sx >= srcW)
+                continue;
+            const QRgb c = ReadRgb(srcFormat, srcTable, line, sx);
+            WriteRaw(format, out, x, indexed ? indexOf.value(c) : EncodeDirect(format, c));
+        }
+    }
+}
+
+}  // namespace pictures

@@ -1,0 +1,106 @@
+#pragma once
+// A picture: a bitmap of 1, 4, 8, 16, 24 or 32 bits per pixel with its drawing state.
+//
+// Pictures are values. Copying one is cheap: the pixels are shared until either side is
+// written (copy-on-write through QImage's implicit sharing). A copy is a new picture, so it
+// starts with a fresh drawing state; the drawing state of a picture survives the private copy
+// of its pixels made by its first write.
+//
+// Pixel storage by bits per pixel:
+//   1, 4, 8 -> QImage::Format_Indexed8 with a colour table of at most 2, 16, 256 entries
+//   16      -> QImage::Format_RGB555 (x1r5g5b5) or QImage::Format_RGB16 (r5g6b5)
+//   24      -> QImage::Format_BGR888 (bytes blue, green, red, as in bitmap files)
+//   32      -> QImage::Format_RGB32 (bytes blue, green, red, unused)
+// Rows are stored top-down.
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+#include <QVector>
+#include <cstdint>
+
+namespace pictures {
+
+// Colours handed to the drawing operations are 0x00BBGGRR.
+using Colour = std::uint32_t;
+inline constexpr Colour kRed = 0x000000FF;
+inline constexpr Colour kBlue = 0x00FF0000;
+inline constexpr Colour kBlack = 0x00000000;
+
+inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
+
+QRgb ToQRgb(Colour c);
+Colour FromQRgb(QRgb c);
+
+struct DrawingState {
+    Colour penColour = kBlack;
+    int penWidth = 1;
+    QPoint penPos{0, 0};
+    std::uint32_t copyMode = kSrcCopy;
+};
+
+class Picture {
+public:
+    Picture() = default;  // empty: no bitmap
+    // Takes over an image in one of the storage formats above. bitsPerPixel matters only for
+    // Format_Indexed8 (1, 4 or 8); for the other formats it follows from the format.
+    Picture(QImage image, int bitsPerPixel);
+
+    // A copy shares the pixels and starts with a fresh drawing state.
+    Picture(const Picture& other);
+    Picture& operator=(const Picture& other);
+    Picture(Picture&& other) noexcept = default;
+    Picture& operator=(Picture&& other) noexcept = default;
+
+    // A blank 24-bit picture (white), for a surface asked for its drawing surface while empty.
+    static Picture Blank(int width, int height);
+
+    bool isEmpty() const { return image_.isNull(); }
+    int width() const { return image_.width(); }
+    int height() const { return image_.height(); }
+    int bitsPerPixel() const { return isEmpty() ? 0 : bits_; }
+    const QImage& image() const { return image_; }
+    QVector<QRgb> colourTable() const { return image_.colorTable(); }
+    // Identifies the pixel storage: equal for two pictures that share their pixels.
+    const uchar* storage() const { return image_.constBits(); }
+    // Changes whenever the pixels change; a display cache keys on it.
+    qint64 cacheKey() const { return image_.cacheKey(); }
+
+    // The colour of one pixel as 0x00BBGGRR (through the colour table for indexed pictures).
+    Colour pixel(int x, int y) const;
+
+    const DrawingState& state() const { return state_; }
+    void setCopyMode(std::uint32_t mode) { state_.copyMode = mode; }
+    void setPenColour(Colour c) { state_.penColour = c & 0x00FFFFFF; }
+    void setPenWidth(int w) { if (w >= 0) state_.penWidth = w; }  // a negative width is ignored
+    void moveTo(int x, int y) { state_.penPos = QPoint(x, y); }
+    // Draws from the pen position to (x, y) in the pen colour, then moves the pen there.
+    // Width 1 (or 0): the pixels from the start up to but not including the end point.
+    // Wider: a band of the pen's width centred on the segment, with round ends.
+    // Everything is clipped to the picture. The pen colour is drawn exactly on every format:
+    // an indexed picture gains a table entry for it (widening to 8 bits when needed, or to
+    // 32 bits when its table is already full).
+    void lineTo(int x, int y);
+
+    // Replaces the pixels of dst (left, top, right, bottom exclusive; in this picture) by those
+    // of srcRect in src. Rectangles of equal size between pictures of the same format copy
+    // exactly; parts outside either picture are clipped. Different sizes scale nearest-pixel.
+    void copyRect(const QRect& dst, const Picture& src, const QRect& srcRect);
+
+private:
+    // Makes the pixels this picture's own before a write (the copy-on-write step).
+    void detachForWrite();
+    // Turns an indexed picture whose table is full into a 32-bit one.
+    void widenToRgb32();
+    // The table index of a colour in an indexed picture, appending it when missing; -1 when
+    // the table is full.
+    int tableIndexFor(QRgb colour);
+    // The stored value that draws this colour exactly, widening the picture when needed.
+    quint32 rawColourFor(QRgb colour);
+
+    QImage image_;
+    int bits_ = 0;
+    DrawingState state_;
+};
+
+}  // namespace pictures

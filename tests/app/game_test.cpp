@@ -1,0 +1,276 @@
+#include "app/form1.h"
+#include "puzzle/random.h"
+
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <numeric>
+
+namespace {
+
+using pictures::Picture;
+using puzzle::MouseButton;
+
+class Game : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        form.reset(CreateMainWindow());
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        puzzle::RandomState = 0;
+    }
+
+    puzzle::GameFields& g() { return form->Game; }
+
+    // A press at the middle of a board cell.
+    void PressCell(int cell, MouseButton button = MouseButton::Left)
+    {
+        const int side = g().GridSide;
+        const int w = 480 / side, h = 360 / side;
+        form->Image1MouseDown(form->Image1, button, (cell % side) * w + w / 2, (cell / side) * h + h / 2);
+    }
+
+    // True when the rectangle of dst at (dx, dy) equals the one of src at (sx, sy).
+    static bool SameBlock(const Picture& dst, int dx, int dy, const Picture& src, int sx, int sy, int w, int h)
+    {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                if (dst.pixel(dx + x, dy + y) != src.pixel(sx + x, sy + y))
+                    return false;
+        return true;
+    }
+
+    bool BoardShowsOrder()
+    {
+        const Picture& board = form->Image1->Picture();
+        const Picture& source = form->Image2->Picture();
+        for (int k = 0; k < g().PieceCount; ++k) {
+            const int p = g().PieceOrder[k];
+            if (!SameBlock(board, g().PieceLeft[k], g().PieceTop[k], source, g().PieceLeft[p], g().PieceTop[p],
+                           g().PieceWidth, g().PieceHeight))
+                return false;
+        }
+        return true;
+    }
+
+    // Plays the game to its end with the fewest exchanges, each followed by its redraw.
+    int Solve()
+    {
+        int exchanges = 0;
+        for (int cell = 0; cell < g().PieceCount; ++cell) {
+            if (g().PieceOrder[cell] == cell)
+                continue;
+            int other = cell + 1;
+            while (g().PieceOrder[other] != cell)
+                ++other;
+            PressCell(cell);
+            PressCell(other, exchanges % 2 ? MouseButton::Middle : MouseButton::Left);
+            form->Timer2Timer(form->Timer2);
+            ++exchanges;
+        }
+        return exchanges;
+    }
+
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(Game, NewGameShowsTheShuffledBoardAndThePreview)
+{
+    form->Label4->SetTop(184);
+    form->N2Click(form->N2->Action());
+    EXPECT_EQ(form->Label4->Top(), -70);
+    EXPECT_EQ(g().Playing, 1);
+    EXPECT_EQ(std::vector<int>(g().PieceOrder.begin(), g().PieceOrder.begin() + 4), (std::vector<int>{3, 2, 0, 1}));
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("60"));
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目")) << "not written by a new game";
+    EXPECT_EQ(form->Edit2->text(), QStringLiteral("ピース数"));
+    EXPECT_TRUE(form->Timer1->Enabled());
+    EXPECT_TRUE(BoardShowsOrder());
+    EXPECT_EQ(form->Image4->Picture().storage(), form->Image2->Picture().storage());
+    EXPECT_EQ(form->Image1->Picture().storage(), form->Image3->Picture().storage());
+
+    form->N7->Action()->trigger();
+    form->N2Click(nullptr);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("-1"));
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("無制限"));
+    EXPECT_EQ(g().TimeLeft, -1);
+}
+
+TEST_F(Game, ComposingNeverTouchesTheSourceAndKeepsTheStrips)
+{
+    const Picture original = form->Image2->Picture();
+    const QImage sourcePixels = original.image().copy();
+    form->N811->Action()->trigger();
+    form->N2Click(nullptr);
+    const Picture afterNine = form->Image3->Picture();
+    form->N491->Action()->trigger();
+    form->N2Click(nullptr);
+    const Picture& work = form->Image3->Picture();
+    EXPECT_EQ(form->Image2->Picture().image(), sourcePixels);
+    EXPECT_EQ(form->Image4->Picture().image(), sourcePixels);
+    // x = 476 and the rows below the 7 x 7 grid keep the 9 x 9 composition; x = 477..479 the source.
+    EXPECT_TRUE(SameBlock(work, 476, 0, afterNine, 476, 0, 1, 360));
+    EXPECT_TRUE(SameBlock(work, 0, 357, afterNine, 0, 357, 477, 3));
+    EXPECT_TRUE(SameBlock(work, 477, 0, original, 477, 0, 3, 360));
+    EXPECT_TRUE(BoardShowsOrder());
+}
+
+TEST_F(Game, FirstChoiceCancelAndExchange)
+{
+    form->N2Click(nullptr);
+    const Picture& board = form->Image1->Picture();
+    PressCell(3, MouseButton::Right);  // a first press with any button chooses
+    EXPECT_EQ(g().Selecting, 1);
+    EXPECT_EQ(g().FirstCell, 3);
+    // The red frame: 6 pixels centred on the cell's outline, half of it outside the cell.
+    EXPECT_EQ(board.pixel(300, 180), pictures::kRed);
+    EXPECT_EQ(board.pixel(300, 177), pictures::kRed);
+    EXPECT_NE(board.pixel(300, 176), pictures::kRed);
+    EXPECT_EQ(board.pixel(300, 182), pictures::kRed);
+    EXPECT_NE(board.pixel(300, 183), pictures::kRed);
+    EXPECT_NE(form->Image3->Picture().pixel(300, 180), pictures::kRed) << "frames stay off the work picture";
+    EXPECT_EQ(board.state().penWidth, 6);
+
+    PressCell(0, MouseButton::Right);
+    EXPECT_EQ(g().Selecting, 0);
+    EXPECT_EQ(form->Image1->Picture().storage(), form->Image3->Picture().storage());
+    EXPECT_EQ(form->Image1->Picture().state().penWidth, 1) << "a copied picture starts with a fresh pen";
+    EXPECT_EQ(g().SwapCount, 0);
+
+    PressCell(0);
+    PressCell(1, MouseButton::Middle);
+    EXPECT_EQ(g().SwapCount, 1);
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回"));
+    EXPECT_EQ(std::vector<int>(g().PieceOrder.begin(), g().PieceOrder.begin() + 4), (std::vector<int>{2, 3, 0, 1}));
+    EXPECT_TRUE(form->Timer2->Enabled());
+    const Picture& framed = form->Image1->Picture();
+    EXPECT_EQ(framed.pixel(100, 0), pictures::kRed);
+    EXPECT_EQ(framed.pixel(300, 0), pictures::kBlue);
+    EXPECT_EQ(framed.pixel(240, 100), pictures::kBlue) << "the second frame is drawn over the first";
+
+    form->Timer2Timer(form->Timer2);
+    EXPECT_FALSE(form->Timer2->Enabled());
+    EXPECT_TRUE(BoardShowsOrder());
+    EXPECT_NE(form->Image1->Picture().pixel(300, 0), pictures::kBlue);
+}
+
+TEST_F(Game, TwoQuickExchangesShareOneRedraw)
+{
+    form->N2Click(nullptr);
+    PressCell(0);
+    PressCell(1);
+    PressCell(2);
+    PressCell(2);  // the same cell counts as an exchange
+    EXPECT_EQ(g().SwapCount, 2);
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("2回"));
+    EXPECT_TRUE(form->Timer2->Enabled());
+    form->Timer2Timer(form->Timer2);
+    EXPECT_TRUE(BoardShowsOrder());
+}
+
+TEST_F(Game, StripPressesChooseTheNearestCell)
+{
+    form->N811->Action()->trigger();
+    form->N2Click(nullptr);
+    form->N491->Action()->trigger();
+    form->N2Click(nullptr);
+    form->Image1MouseDown(form->Image1, MouseButton::Left, 479, 359);
+    EXPECT_EQ(g().FirstCell, 48);
+    form->Image1MouseDown(form->Image1, MouseButton::Left, 478, 5);
+    EXPECT_EQ(g().SecondCell, 6);
+    std::vector<int> order(g().PieceOrder.begin(), g().PieceOrder.begin() + 49);
+    std::sort(order.begin(), order.end());
+    std::vector<int> identity(49);
+    std::iota(identity.begin(), identity.end(), 0);
+    EXPECT_EQ(order, identity);
+}
+
+TEST_F(Game, WinningShowsClearAndStopsTheClock)
+{
+    for (TMenuItem* count : {form->N41.get(), form->N811.get()}) {
+        count->Action()->trigger();
+        form->N2Click(nullptr);
+        const int exchanges = Solve();
+        EXPECT_GT(exchanges, 0);
+        EXPECT_EQ(g().Playing, 0);
+        EXPECT_FALSE(form->Timer1->Enabled());
+        EXPECT_EQ(form->Label4->Top(), 184);
+        EXPECT_EQ(form->Label4->Color(), 0x00F0CAA6u);
+        EXPECT_EQ(form->Label4->Caption(), QStringLiteral("CLEAR"));
+        EXPECT_EQ(form->Edit1->text(), QString::number(exchanges) + QStringLiteral("回"));
+        // The grid area is restored; strips beyond it keep what the previous game left.
+        EXPECT_TRUE(SameBlock(form->Image1->Picture(), 0, 0, form->Image2->Picture(), 0, 0,
+                              g().PieceWidth * g().GridSide, g().PieceHeight * g().GridSide))
+            << count->Caption().toStdString();
+        // The next press starts a new game, one full second before its first tick.
+        PressCell(0);
+        EXPECT_EQ(g().Playing, 1);
+        EXPECT_EQ(form->Label4->Top(), -70);
+        EXPECT_GT(form->Timer1->RemainingTime(), 900);
+    }
+}
+
+TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
+{
+    form->N301->Action()->trigger();
+    form->N2Click(nullptr);
+    for (int tick = 1; tick <= 30; ++tick)
+        form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
+    EXPECT_EQ(g().Playing, 0);
+    EXPECT_EQ(form->Label4->Top(), 184);
+    EXPECT_EQ(form->Label4->x(), 136);
+    EXPECT_EQ(form->Label4->Color(), 0x000000FFu);
+    EXPECT_EQ(form->Label4->Caption(), QStringLiteral("TIMEUP"));
+    EXPECT_TRUE(form->Timer1->Enabled()) << "only completion stops the clock";
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
+
+    // A press on the banner goes to the banner; the rest of the board starts a new game.
+    QTest::mouseClick(form->Label4, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(g().Playing, 0);
+    const int remaining = form->Timer1->RemainingTime();
+    QTest::mouseClick(form->Image1, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(g().Playing, 1);
+    EXPECT_LE(form->Timer1->RemainingTime(), remaining) << "a running clock keeps its rhythm";
+}
+
+TEST_F(Game, RestoredJustBeforeTimeUpStillClears)
+{
+    form->N301->Action()->trigger();
+    form->N2Click(nullptr);
+    for (int tick = 1; tick < 30; ++tick)
+        form->Timer1Timer(form->Timer1);
+    // One exchange from the solved order; make it, and let time run out before the redraw.
+    std::iota(g().PieceOrder.begin(), g().PieceOrder.begin() + 4, 0);
+    std::swap(g().PieceOrder[0], g().PieceOrder[1]);
+    PressCell(0);
+    PressCell(1);
+    form->Timer1Timer(form->Timer1);
+    EXPECT_EQ(form->Label4->Caption(), QStringLiteral("TIMEUP"));
+    form->Timer2Timer(form->Timer2);
+    EXPECT_EQ(form->Label4->Caption(), QStringLiteral("CLEAR"));
+    EXPECT_EQ(form->Label4->Color(), 0x00F0CAA6u);
+    EXPECT_FALSE(form->Timer1->Enabled());
+}
+
+TEST_F(Game, SettingsStopTheGameButLeaveTheBoard)
+{
+    form->N2Click(nullptr);
+    PressCell(0);
+    const Picture board = form->Image1->Picture();
+    form->N91->Action()->trigger();
+    EXPECT_EQ(g().Playing, 0);
+    EXPECT_EQ(g().Selecting, 1);
+    EXPECT_EQ(form->Image1->Picture().storage(), board.storage());
+    EXPECT_TRUE(form->Timer1->Enabled());
+    // The next press starts a 9-piece game instead of choosing.
+    PressCell(0);
+    EXPECT_EQ(g().PieceCount, 9);
+    EXPECT_EQ(g().Selecting, 0);
+}
+
+}  // namespace

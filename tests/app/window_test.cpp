@@ -1,0 +1,262 @@
+#include "app/access_keys.h"
+#include "app/error_box.h"
+#include "app/form1.h"
+#include "app/timer.h"
+
+#include "pictures/failure.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// Readable failures for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+struct WindowFixture : testing::Test {
+    void SetUp() override
+    {
+        form.reset(CreateMainWindow());
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    std::unique_ptr<TForm1> form;
+};
+
+using Window = WindowFixture;
+
+TEST_F(Window, TitleClientAreaAndLayout)
+{
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("モザリオ"));
+    EXPECT_EQ(form->centralWidget()->size(), QSize(492, 554));
+    EXPECT_EQ(form->centralWidget()->mapTo(form.get(), QPoint(0, 0)).y(), form->menuBar()->height());
+    EXPECT_FALSE(form->menuBar()->isNativeMenuBar());
+    struct Row {
+        QWidget* widget;
+        QRect geometry;
+        bool visible;
+    };
+    for (const Row& row : {Row{form->Image1, {6, 16, 480, 360}, true}, Row{form->Image2, {112, 96, 480, 360}, false},
+                           Row{form->Image3, {48, 12, 320, 240}, false}, Row{form->Image4, {280, 392, 200, 150}, true},
+                           Row{form->Label1, {8, 392, 109, 35}, true}, Row{form->Label2, {8, 504, 116, 29}, true},
+                           Row{form->Label3, {8, 448, 116, 29}, true}, Row{form->Label4, {136, -70, 32, 64}, true},
+                           Row{form->Edit1, {136, 440, 137, 43}, true}, Row{form->Edit2, {136, 497, 137, 43}, true},
+                           Row{form->Edit3, {136, 392, 137, 43}, true}}) {
+        EXPECT_EQ(row.widget->geometry(), row.geometry) << row.widget->metaObject()->className();
+        EXPECT_EQ(row.widget->isVisible(), row.visible);
+    }
+}
+
+TEST_F(Window, StartsWithTheBuiltInPictureAndTheLayoutTexts)
+{
+    const pictures::Picture& board = form->Image1->Picture();
+    const pictures::Picture& source = form->Image2->Picture();
+    EXPECT_EQ(source.width(), 480);
+    EXPECT_EQ(source.height(), 360);
+    EXPECT_EQ(source.bitsPerPixel(), 24);
+    EXPECT_EQ(board.storage(), source.storage()) << "the board shares the source's pixels";
+    EXPECT_TRUE(form->Image4->Picture().isEmpty());
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目"));
+    EXPECT_EQ(form->Edit2->text(), QStringLiteral("ピース数"));
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
+    EXPECT_TRUE(form->N41->Checked());
+    EXPECT_TRUE(form->N601->Checked());
+    EXPECT_FALSE(form->Timer1->Enabled());
+    EXPECT_FALSE(form->Timer2->Enabled());
+    EXPECT_EQ(form->Game.GridSide, 2);
+    EXPECT_EQ(form->Game.TimeLimit, 60);
+    EXPECT_EQ(form->Game.PieceCount, 4);
+}
+
+TEST_F(Window, EditBoxesTakeNoFocusOrInput)
+{
+    for (QLineEdit* edit : {form->Edit1, form->Edit2, form->Edit3}) {
+        EXPECT_FALSE(edit->isEnabled());
+        EXPECT_EQ(edit->focusPolicy(), Qt::NoFocus);
+    }
+    QTest::mouseClick(form->Edit1, Qt::LeftButton);
+    QTest::keyClicks(form->Edit1, QStringLiteral("99"));
+    EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目"));
+}
+
+TEST_F(Window, PieceCountItemsMoveTheirRadioMark)
+{
+    form->Game.Playing = 1;
+    form->N91->Action()->trigger();
+    EXPECT_EQ(form->Game.GridSide, 3);
+    EXPECT_EQ(form->Game.PieceCount, 4);
+    EXPECT_EQ(form->Game.Playing, 0);
+    EXPECT_EQ(form->Edit2->text(), QStringLiteral("9ピース"));
+    EXPECT_TRUE(form->N91->Checked());
+    EXPECT_TRUE(form->N91->Action()->isChecked());
+    EXPECT_FALSE(form->N41->Checked());
+    EXPECT_FALSE(form->N41->Action()->isChecked());
+    EXPECT_TRUE(form->N601->Checked()) << "the other group is untouched";
+
+    // Choosing the checked item again repeats its effects and keeps the mark.
+    form->Game.Playing = 1;
+    form->N91->Action()->trigger();
+    EXPECT_EQ(form->Game.Playing, 0);
+    EXPECT_TRUE(form->N91->Checked());
+    EXPECT_TRUE(form->N91->Action()->isChecked());
+
+    const struct {
+        TMenuItem* item;
+        int side;
+        const char* text;
+    } rows[] = {{form->N41.get(), 2, "4ピース"},   {form->N161.get(), 4, "16ピース"}, {form->N251.get(), 5, "25ピース"},
+                {form->N361.get(), 6, "36ピース"}, {form->N491.get(), 7, "49ピース"}, {form->N641.get(), 8, "64ピース"},
+                {form->N811.get(), 9, "81ピース"}};
+    for (const auto& row : rows) {
+        row.item->Action()->trigger();
+        EXPECT_EQ(form->Game.GridSide, row.side);
+        EXPECT_EQ(form->Edit2->text(), QString::fromUtf8(row.text));
+        int checked = 0;
+        for (TMenuItem* item : form->N5->Items())
+            checked += item->Checked() ? 1 : 0;
+        EXPECT_EQ(checked, 1);
+        EXPECT_TRUE(row.item->Checked());
+    }
+}
+
+TEST_F(Window, TimeLimitItemsSetTheLimitOnly)
+{
+    form->Game.Playing = 1;
+    form->N7->Action()->trigger();
+    EXPECT_EQ(form->Game.TimeLimit, -1);
+    EXPECT_EQ(form->Game.Playing, 0);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
+    EXPECT_TRUE(form->N7->Checked());
+    EXPECT_FALSE(form->N601->Checked());
+    EXPECT_TRUE(form->N41->Checked());
+    const struct {
+        TMenuItem* item;
+        int limit;
+    } rows[] = {{form->N301.get(), 30}, {form->N451.get(), 45}, {form->N601.get(), 60},
+                {form->N901.get(), 90}, {form->N1201.get(), 120}, {form->N1801.get(), 180}};
+    for (const auto& row : rows) {
+        row.item->Action()->trigger();
+        EXPECT_EQ(form->Game.TimeLimit, row.limit);
+        EXPECT_TRUE(row.item->Checked());
+        EXPECT_FALSE(form->N7->Checked());
+    }
+}
+
+QStringList Shown(const TMenuItem& level)
+{
+    QStringList texts;
+    for (TMenuItem* item : level.Items())
+        texts << item->Action()->text();
+    return texts;
+}
+
+TEST_F(Window, AccessKeysOfEveryLevel)
+{
+    EXPECT_EQ(form->N1->Action()->text(), QStringLiteral("ファイル(&Z)"));
+    EXPECT_EQ(form->N3->Action()->text(), QStringLiteral("設定(&Y)"));
+    EXPECT_EQ(Shown(*form->N1), (QStringList{"ニューゲーム(&Z)", "終了(&Y)"}));
+    EXPECT_EQ(Shown(*form->N3), (QStringList{"画像読み込み(&Z)", "ピース数変更(&Y)", "制限時間(&X)"}));
+    EXPECT_EQ(Shown(*form->N5), (QStringList{"4", "&9", "&16", "&25", "&36", "&49", "&64", "&81"}));
+    EXPECT_EQ(Shown(*form->N6), (QStringList{"&30", "&45", "&60", "&90", "1&20", "&180", "制限なし(&Z)"}));
+    // Opening a submenu again reassigns from the marked captions: nothing changes.
+    for (TMenuItem* level : {form->N1.get(), form->N3.get(), form->N5.get(), form->N6.get()}) {
+        const QStringList before = Shown(*level);
+        emit level->Submenu()->aboutToShow();
+        emit level->Submenu()->aboutToShow();
+        EXPECT_EQ(Shown(*level), before);
+    }
+}
+
+TEST(AccessKeys, AssignmentRules)
+{
+    struct Row {
+        QStringList captions, keyed;
+    };
+    const Row rows[] = {
+        // Later items choose first; letters compare in upper case and keep their case.
+        {{"open", "options"}, {"o&pen", "&options"}},
+        // A key already marked is reserved.
+        {{"&Pay", "Print"}, {"&Pay", "P&rint"}},
+        // An item with no free character goes without.
+        {{"1", "12"}, {"1", "&12"}},
+        // Double-byte captions get the key appended, before a trailing "...".
+        {{"開く..."}, {"開く(&Z)..."}},
+        // When the first character is taken, the next free one is used.
+        {{"ab", "a"}, {"a&b", "&a"}},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(AssignAccessKeys(row.captions), row.keyed) << row.captions.join(u',').toStdString();
+    EXPECT_EQ(AccessKeyOf(QStringLiteral("1&20")), QChar(u'2'));
+    EXPECT_TRUE(AccessKeyOf(QStringLiteral("a&&b")).isNull());
+}
+
+TEST(ErrorBox, TextAndTitleRules)
+{
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("JPEG エラー #52")), QStringLiteral("JPEG エラー #52."));
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("ビットマップイメージが不正です")), QStringLiteral("ビットマップイメージが不正です."));
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("done.")), QStringLiteral("done."));
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("stop!")), QStringLiteral("stop!"));
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("(x)")), QStringLiteral("(x)"));
+    EXPECT_EQ(ErrorBoxText(QStringLiteral("trailing ")), QStringLiteral("trailing "));
+    EXPECT_EQ(ErrorBoxText(QString()), QString());
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/usr/games/mozario")), QStringLiteral("mozario"));
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("C:\\Games\\MOZARIO.EXE")), QStringLiteral("Mozario"));
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/my.game.bin")), QStringLiteral("my"));
+}
+
+TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
+{
+    QString shownText, shownTitle;
+    int boxes = 0;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                ++boxes;
+                shownText = box->text();
+                shownTitle = box->windowTitle();
+                EXPECT_EQ(box->buttons().size(), 1);
+                EXPECT_EQ(box->icon(), QMessageBox::Critical);
+                box->accept();
+            }
+        }
+    });
+    bool after = false;
+    RunHandler(nullptr, [] { throw pictures::Failure("JPEG エラー #41"); });
+    after = true;
+    EXPECT_TRUE(after);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(shownText, QStringLiteral("JPEG エラー #41."));
+    EXPECT_EQ(shownTitle, ApplicationTitle());
+}
+
+TEST(Timer, EnablingAgainNeverRestartsThePeriod)
+{
+    TTimer timer(nullptr);
+    timer.SetInterval(1000);
+    int ticks = 0;
+    timer.OnTimer = [&](TTimer*) { ++ticks; };
+    EXPECT_EQ(timer.RemainingTime(), -1);
+    timer.SetEnabled(true);
+    QTest::qWait(300);
+    const int remaining = timer.RemainingTime();
+    EXPECT_LE(remaining, 750);
+    timer.SetEnabled(true);
+    EXPECT_LE(timer.RemainingTime(), remaining);
+    timer.SetEnabled(false);
+    EXPECT_EQ(timer.RemainingTime(), -1);
+    timer.SetInterval(20);
+    timer.SetEnabled(true);
+    QTest::qWait(110);
+    EXPECT_GE(ticks, 2);
+}
+
+}  // namespace

@@ -1,0 +1,695 @@
+#include "pictures/failure.h"
+#include "pictures/picture.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <set>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using pictures::Colour;
+using pictures::Picture;
+
+namespace {
+
+struct FormatCase {
+    const char* name;
+    int bits;
+    QImage::Format format;
+};
+
+void PrintTo(const FormatCase& f, std::ostream* os) { *os << f.name; }
+
+const FormatCase kFormats[] = {
+    {"Bits1", 1, QImage::Format_Indexed8},
+    {"Bits4", 4, QImage::Format_Indexed8},
+    {"Bits8", 8, QImage::Format_Indexed8},
+    {"Bits16x555", 16, QImage::Format_RGB555},
+    {"Bits16x565", 16, QImage::Format_RGB16},
+    {"Bits24", 24, QImage::Format_BGR888},
+    {"Bits32", 32, QImage::Format_RGB32},
+};
+
+QVector<QRgb> TableFor(int bits)
+{
+    if (bits == 1)
+        return {qRgb(0, 0, 0), qRgb(255, 255, 255)};
+    const int n = bits == 4 ? 16 : 200;
+    QVector<QRgb> table;
+    for (int i = 0; i < n; ++i)
+        table.append(qRgb(i * (256 / n), (i * 3) & 0xFF, 128));
+    return table;
+}
+
+// A picture whose neighbouring pixels differ, so a pixel taken from the wrong place shows.
+// Pictures of one format made with different seeds share their colour table.
+Picture MakePicture(const FormatCase& f, int w, int h, int seed = 0)
+{
+    QImage image(w, h, f.format);
+    if (f.format == QImage::Format_Indexed8) {
+        const QVector<QRgb> table = TableFor(f.bits);
+        image.setColorTable(table);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.scanLine(y)[x] = uchar((x + 3 * y + seed) % table.size());
+    } else {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                image.setPixel(x, y, qRgb((x * 8 + seed * 40) & 0xF8, (y * 8) & 0xF8, ((x + y) * 8 + 64) & 0xF8));
+    }
+    return Picture(image, f.bits);
+}
+
+using PixelSet = std::set<std::pair<int, int>>;
+
+PixelSet Changed(const Picture& before, const Picture& after)
+{
+    PixelSet changed;
+    for (int y = 0; y < before.height(); ++y)
+        for (int x = 0; x < before.width(); ++x)
+            if (before.pixel(x, y) != after.pixel(x, y))
+                changed.insert({x, y});
+    return changed;
+}
+
+bool SamePixels(const Picture& a, const Picture& b)
+{
+    return a.width() == b.width() && a.height() == b.height() && Changed(a, b).empty();
+}
+
+// Pixels whose centre lies within radius of the closed outline through the given points.
+PixelSet WithinOfPath(int w, int h, const std::vector<QPoint>& path, double radius)
+{
+    PixelSet covered;
+    for (int py = 0; py < h; ++py) {
+        for (int px = 0; px < w; ++px) {
+            const double cx = px + 0.5, cy = py + 0.5;
+            for (size_t i = 0; i + 1 < path.size(); ++i) {
+                const double ax = path[i].x(), ay = path[i].y();
+                const double dx = path[i + 1].x() - ax, dy = path[i + 1].y() - ay;
+                double t = ((cx - ax) * dx + (cy - ay) * dy) / (dx * dx + dy * dy);
+                t = t < 0 ? 0 : (t > 1 ? 1 : t);
+                const double ex = cx - (ax + t * dx), ey = cy - (ay + t * dy);
+                if (ex * ex + ey * ey <= radius * radius) {
+                    covered.insert({px, py});
+                    break;
+                }
+            }
+        }
+    }
+    return covered;
+}
+
+void DrawFrame(Picture& p, int l, int t, int r, int b)
+{
+    p.moveTo(l, t);
+    p.lineTo(r, t);
+    p.lineTo(r, b);
+    p.lineTo(l, b);
+    p.lineTo(l, t);
+}
+
+class PictureFormatTest : public testing::TestWithParam<FormatCase> {};
+
+std::string FormatName(const testing::TestParamInfo<FormatCase>& info) { return info.param.name; }
+
+// ---- Storage ---------------------------------------------------------------------------
+
+TEST_P(PictureFormatTest, KeepsFormatBitsAndColourTable)
+{
+    const Picture p = MakePicture(GetParam(), 9, 7);
+    EXPECT_EQ(p.bitsPerPixel(), GetParam().bits);
+    EXPECT_EQ(p.image().format(), GetParam().format);
+    EXPECT_EQ(p.width(), 9);
+    EXPECT_EQ(p.height(), 7);
+    if (GetParam().format == QImage::Format_Indexed8) {
+        const QVector<QRgb> table = TableFor(GetParam().bits);
+        EXPECT_EQ(p.colourTable(), table);
+        EXPECT_EQ(p.pixel(2, 1), pictures::FromQRgb(table[(2 + 3) % table.size()]));
+    }
+}
+
+// ---- Picture copy ------------------------------------------------------------------------
+
+TEST_P(PictureFormatTest, CopySharesStorageUntilOneSideIsWritten)
+{
+    Picture source = MakePicture(GetParam(), 32, 24);
+    const uchar* sourceStorage = source.storage();
+    Picture copy = source;
+    EXPECT_EQ(copy.storage(), source.storage());
+    Picture assigned;
+    assigned = source;
+    EXPECT_EQ(assigned.storage(), source.storage());
+
+    copy.moveTo(2, 2);
+    copy.lineTo(20, 2);
+    EXPECT_NE(copy.storage(), source.storage());
+    EXPECT_EQ(source.storage(), sourceStorage);
+    EXPECT_EQ(assigned.storage(), sourceStorage);
+    EXPECT_TRUE(SamePixels(source, MakePicture(GetParam(), 32, 24)));
+}
+
+TEST_P(PictureFormatTest, CopiesAreIndependentBothWays)
+{
+    const Picture pristine = MakePicture(GetParam(), 32, 24);
+    Picture source = MakePicture(GetParam(), 32, 24);
+    Picture target = source;
+
+    // Drawing on the target leaves the source alone.
+    target.setPenColour(pictures::kRed);
+    target.setPenWidth(6);
+    DrawFrame(target, 8, 8, 16, 16);
+    EXPECT_TRUE(SamePixels(source, pristine));
+    EXPECT_FALSE(SamePixels(target, pristine));
+
+    // Writing the source (a rectangle copy, as the composition does) leaves the copy alone.
+    Picture other = source;
+    const Picture donor = MakePicture(GetParam(), 32, 24, 5);
+    source.copyRect(QRect(0, 0, 10, 10), donor, QRect(0, 0, 10, 10));
+    EXPECT_FALSE(SamePixels(source, pristine));
+    EXPECT_TRUE(SamePixels(other, pristine));
+}
+
+TEST_P(PictureFormatTest, CopyStartsWithDefaultDrawingState)
+{
+    Picture source = MakePicture(GetParam(), 16, 16);
+    source.setPenColour(pictures::kBlue);
+    source.setPenWidth(6);
+    source.moveTo(7, 9);
+
+    const Picture constructed(source);
+    Picture assigned = MakePicture(GetParam(), 4, 4);
+    assigned.setPenColour(pictures::kRed);
+    assigned.setPenWidth(3);
+    assigned.moveTo(1, 2);
+    assigned = source;
+
+    for (const Picture* p : {&constructed, static_cast<const Picture*>(&assigned)}) {
+        EXPECT_EQ(p->state().penColour, pictures::kBlack);
+        EXPECT_EQ(p->state().penWidth, 1);
+        EXPECT_EQ(p->state().penPos, QPoint(0, 0));
+        EXPECT_EQ(p->state().copyMode, pictures::kSrcCopy);
+    }
+    EXPECT_EQ(assigned.width(), 16);
+    // The source keeps its own state.
+    EXPECT_EQ(source.state().penColour, pictures::kBlue);
+    EXPECT_EQ(source.state().penPos, QPoint(7, 9));
+}
+
+TEST_P(PictureFormatTest, DrawingStateSurvivesThePrivateCopyOfThePixels)
+{
+    const Picture source = MakePicture(GetParam(), 32, 24);
+    Picture board = source;
+    board.setPenColour(pictures::kRed);
+    board.setPenWidth(6);
+    board.moveTo(4, 4);
+    board.lineTo(20, 4);  // first write: the pixels become the board's own
+    ASSERT_NE(board.storage(), source.storage());
+    EXPECT_EQ(board.state().penColour, pictures::kRed);
+    EXPECT_EQ(board.state().penWidth, 6);
+    EXPECT_EQ(board.state().penPos, QPoint(20, 4));
+
+    board.lineTo(20, 16);  // continues from the pen position with the same pen
+    EXPECT_EQ(board.pixel(20, 10), pictures::kRed);
+    EXPECT_EQ(board.pixel(17, 10), pictures::kRed);
+    EXPECT_NE(board.pixel(16, 10), pictures::kRed);
+}
+
+TEST_P(PictureFormatTest, MovedPictureKeepsPixelsAndState)
+{
+    Picture source = MakePicture(GetParam(), 8, 8);
+    source.setPenWidth(4);
+    source.moveTo(3, 3);
+    const uchar* storage = source.storage();
+    Picture moved(std::move(source));
+    EXPECT_EQ(moved.storage(), storage);
+    EXPECT_EQ(moved.state().penWidth, 4);
+    EXPECT_EQ(moved.state().penPos, QPoint(3, 3));
+    EXPECT_EQ(moved.bitsPerPixel(), GetParam().bits);
+}
+
+// ---- Rectangle copy ----------------------------------------------------------------------
+
+struct RectCase {
+    const char* name;
+    QRect dst;
+    QRect src;
+    QRect written;    // the destination pixels that change
+    QPoint srcShift;  // source pixel = destination pixel + srcShift
+};
+
+const RectCase kRectCases[] = {
+    {"Inside", QRect(10, 5, 8, 6), QRect(2, 3, 8, 6), QRect(10, 5, 8, 6), QPoint(-8, -2)},
+    {"DestinationPastBottomRight", QRect(28, 20, 8, 8), QRect(0, 0, 8, 8), QRect(28, 20, 4, 4), QPoint(-28, -20)},
+    {"DestinationPastTopLeft", QRect(-3, -2, 8, 8), QRect(4, 4, 8, 8), QRect(0, 0, 5, 6), QPoint(7, 6)},
+    {"SourcePastTopLeft", QRect(0, 0, 8, 8), QRect(-3, -2, 8, 8), QRect(3, 2, 5, 6), QPoint(-3, -2)},
+    {"SourcePastBottomRight", QRect(2, 2, 8, 8), QRect(28, 20, 8, 8), QRect(2, 2, 4, 4), QPoint(26, 18)},
+    {"WholePicture", QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QPoint(0, 0)},
+    {"EntirelyOutside", QRect(40, 0, 8, 8), QRect(0, 0, 8, 8), QRect(), QPoint(0, 0)},
+};
+
+TEST_P(PictureFormatTest, RectangleCopyIsExactAndClipped)
+{
+    const Picture source = MakePicture(GetParam(), 32, 24, 1);
+    const Picture keeper = source;  // shares the source's pixels
+    const uchar* sourceStorage = source.storage();
+    for (const RectCase& c : kRectCases) {
+        SCOPED_TRACE(c.name);
+        const Picture before = MakePicture(GetParam(), 32, 24, 2);
+        Picture target = before;
+        target.copyRect(c.dst, source, c.src);
+        EXPECT_EQ(target.image().format(), GetParam().format);
+        EXPECT_EQ(target.bitsPerPixel(), GetParam().bits);
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                const Colour expected = c.written.contains(x, y)
+                    ? source.pixel(x + c.srcShift.x(), y + c.srcShift.y())
+                    : before.pixel(x, y);
+                ASSERT_EQ(target.pixel(x, y), expected) << "at " << x << "," << y;
+            }
+        }
+        EXPECT_EQ(source.storage(), sourceStorage);
+        EXPECT_EQ(keeper.storage(), sourceStorage);
+        EXPECT_EQ(source.state().penPos, QPoint(0, 0));
+    }
+}
+
+TEST_P(PictureFormatTest, RectangleCopyOntoASharedCopyLeavesTheSourceAlone)
+{
+    const Picture source = MakePicture(GetParam(), 32, 24);
+    Picture work = source;
+    work.copyRect(QRect(0, 0, 8, 8), source, QRect(16, 8, 8, 8));
+    EXPECT_NE(work.storage(), source.storage());
+    EXPECT_TRUE(SamePixels(source, MakePicture(GetParam(), 32, 24)));
+    EXPECT_EQ(work.pixel(3, 4), source.pixel(19, 12));
+}
+
+TEST_P(PictureFormatTest, OverlappingCopyWithinOnePictureReadsTheOriginal)
+{
+    const Picture original = MakePicture(GetParam(), 32, 24);
+    Picture p = original;
+    p.copyRect(QRect(3, 2, 20, 10), p, QRect(0, 0, 20, 10));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            ASSERT_EQ(p.pixel(x + 3, y + 2), original.pixel(x, y)) << x << "," << y;
+}
+
+TEST_P(PictureFormatTest, RectanglesOfDifferentSizesScaleToTheNearestPixel)
+{
+    const Picture source = MakePicture(GetParam(), 32, 24, 3);
+    Picture grown = MakePicture(GetParam(), 32, 24);
+    grown.copyRect(QRect(4, 4, 8, 12), source, QRect(10, 2, 4, 4));  // x2 across, x3 down
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 8; ++x)
+            ASSERT_EQ(grown.pixel(4 + x, 4 + y), source.pixel(10 + x / 2, 2 + y / 3)) << x << "," << y;
+
+    Picture shrunk = MakePicture(GetParam(), 32, 24);
+    shrunk.copyRect(QRect(0, 0, 5, 4), source, QRect(0, 0, 20, 12));  // /4 across, /3 down
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+            ASSERT_EQ(shrunk.pixel(x, y), source.pixel(4 * x, 3 * y)) << x << "," << y;
+    EXPECT_EQ(shrunk.pixel(5, 0), MakePicture(GetParam(), 32, 24).pixel(5, 0));
+}
+
+// ---- Lines -------------------------------------------------------------------------------
+
+struct ThinLineCase {
+    const char* name;
+    QPoint from, to;
+    std::vector<std::pair<int, int>> pixels;
+};
+
+const ThinLineCase kThinLines[] = {
+    {"Rightwards", {2, 5}, {7, 5}, {{2, 5}, {3, 5}, {4, 5}, {5, 5}, {6, 5}}},
+    {"Leftwards", {7, 5}, {2, 5}, {{7, 5}, {6, 5}, {5, 5}, {4, 5}, {3, 5}}},
+    {"Downwards", {4, 1}, {4, 4}, {{4, 1}, {4, 2}, {4, 3}}},
+    {"Diagonal", {1, 1}, {5, 5}, {{1, 1}, {2, 2}, {3, 3}, {4, 4}}},
+    {"DiagonalUpLeft", {6, 6}, {3, 3}, {{6, 6}, {5, 5}, {4, 4}}},
+    {"Steep", {2, 2}, {3, 8}, {{2, 2}, {2, 3}, {2, 4}, {3, 5}, {3, 6}, {3, 7}}},
+    {"ZeroLength", {4, 4}, {4, 4}, {}},
+    {"IntoThePicture", {-3, 2}, {2, 2}, {{0, 2}, {1, 2}}},
+    {"OutOfThePicture", {13, 1}, {20, 1}, {{13, 1}, {14, 1}, {15, 1}}},
+    {"Outside", {-9, -9}, {-2, -4}, {}},
+};
+
+TEST_P(PictureFormatTest, ThinLineCoversStartUpToButNotIncludingEnd)
+{
+    for (int width : {0, 1}) {
+        for (const ThinLineCase& c : kThinLines) {
+            SCOPED_TRACE(std::string(c.name) + " width " + std::to_string(width));
+            const Picture before = MakePicture(GetParam(), 16, 12);
+            Picture p = before;
+            p.setPenColour(pictures::kBlue);
+            p.setPenWidth(width);
+            p.moveTo(c.from.x(), c.from.y());
+            p.lineTo(c.to.x(), c.to.y());
+            EXPECT_EQ(p.state().penPos, c.to);
+            const PixelSet expected(c.pixels.begin(), c.pixels.end());
+            EXPECT_EQ(Changed(before, p), expected);
+            for (const auto& [x, y] : expected)
+                EXPECT_EQ(p.pixel(x, y), pictures::kBlue);
+        }
+    }
+}
+
+TEST_P(PictureFormatTest, SixPixelLineIsABandCentredOnTheSegmentWithRoundEnds)
+{
+    const Picture before = MakePicture(GetParam(), 64, 48);
+
+    Picture horizontal = before;
+    horizontal.setPenColour(pictures::kRed);
+    horizontal.setPenWidth(6);
+    horizontal.moveTo(10, 20);
+    horizontal.lineTo(30, 20);
+    // Rows 17..22: three above the line's row and three from it down. The round ends reach
+    // 3 pixels past the end points on the middle rows and 2 on the outer rows.
+    PixelSet expected;
+    for (int y = 17; y <= 22; ++y) {
+        const bool outer = y == 17 || y == 22;
+        for (int x = outer ? 8 : 7; x <= (outer ? 31 : 32); ++x)
+            expected.insert({x, y});
+    }
+    EXPECT_EQ(Changed(before, horizontal), expected);
+    EXPECT_EQ(horizontal.pixel(20, 17), pictures::kRed);
+    EXPECT_EQ(horizontal.pixel(20, 22), pictures::kRed);
+
+    Picture vertical = before;
+    vertical.setPenColour(pictures::kRed);
+    vertical.setPenWidth(6);
+    vertical.moveTo(40, 30);
+    vertical.lineTo(40, 10);
+    PixelSet expectedVertical;
+    for (int x = 37; x <= 42; ++x) {
+        const bool outer = x == 37 || x == 42;
+        for (int y = outer ? 8 : 7; y <= (outer ? 31 : 32); ++y)
+            expectedVertical.insert({x, y});
+    }
+    EXPECT_EQ(Changed(before, vertical), expectedVertical);
+}
+
+TEST_P(PictureFormatTest, WideDiagonalCoversPixelsWithinHalfTheWidth)
+{
+    const Picture before = MakePicture(GetParam(), 40, 40);
+    Picture p = before;
+    p.setPenColour(pictures::kBlue);
+    p.setPenWidth(5);
+    p.moveTo(6, 30);
+    p.lineTo(33, 9);
+    EXPECT_EQ(Changed(before, p), WithinOfPath(40, 40, {{6, 30}, {33, 9}}, 2.5));
+}
+
+TEST_P(PictureFormatTest, CellFrameIsClosedWithHalfTheBandOutsideTheCell)
+{
+    const Picture before = MakePicture(GetParam(), 64, 48);
+    Picture board = before;
+    board.setPenColour(pictures::kRed);
+    board.setPenWidth(6);
+    DrawFrame(board, 16, 12, 32, 24);
+    const PixelSet changed = Changed(before, board);
+    EXPECT_EQ(changed, WithinOfPath(64, 48, {{16, 12}, {32, 12}, {32, 24}, {16, 24}, {16, 12}}, 3));
+    // Top edge rows 9..14, bottom 21..26, left columns 13..18, right 29..34.
+    for (int y = 9; y <= 14; ++y)
+        EXPECT_EQ(board.pixel(24, y), pictures::kRed) << y;
+    EXPECT_EQ(changed.count({24, 8}), 0u);
+    EXPECT_EQ(changed.count({24, 15}), 0u);
+    for (int y = 21; y <= 26; ++y)
+        EXPECT_EQ(board.pixel(24, y), pictures::kRed) << y;
+    for (int x = 13; x <= 18; ++x)
+        EXPECT_EQ(board.pixel(x, 18), pictures::kRed) << x;
+    for (int x = 29; x <= 34; ++x)
+        EXPECT_EQ(board.pixel(x, 18), pictures::kRed) << x;
+    EXPECT_EQ(changed.count({19, 18}), 0u);
+    EXPECT_EQ(changed.count({35, 18}), 0u);
+    // Corners are round outside, square inside, and closed.
+    EXPECT_EQ(changed.count({13, 9}), 0u);
+    EXPECT_EQ(changed.count({14, 10}), 1u);
+    EXPECT_EQ(changed.count({18, 14}), 1u);
+    EXPECT_EQ(changed.count({19, 15}), 0u);
+    EXPECT_EQ(board.state().penPos, QPoint(16, 12));
+}
+
+TEST_P(PictureFormatTest, FrameAtThePictureCornerIsClipped)
+{
+    const Picture before = MakePicture(GetParam(), 64, 48);
+    Picture board = before;
+    board.setPenColour(pictures::kBlue);
+    board.setPenWidth(6);
+    DrawFrame(board, 0, 0, 16, 12);
+    const PixelSet changed = Changed(before, board);
+    EXPECT_EQ(changed, WithinOfPath(64, 48, {{0, 0}, {16, 0}, {16, 12}, {0, 12}, {0, 0}}, 3));
+    // Only the inner half of the top and left edges remains.
+    for (int y = 0; y <= 2; ++y)
+        EXPECT_EQ(board.pixel(8, y), pictures::kBlue);
+    EXPECT_EQ(changed.count({8, 3}), 0u);
+    for (int x = 0; x <= 2; ++x)
+        EXPECT_EQ(board.pixel(x, 6), pictures::kBlue);
+    EXPECT_EQ(changed.count({3, 6}), 0u);
+    for (int x = 13; x <= 18; ++x)
+        EXPECT_EQ(board.pixel(x, 6), pictures::kBlue);
+    for (int y = 9; y <= 14; ++y)
+        EXPECT_EQ(board.pixel(8, y), pictures::kBlue);
+
+    // A frame around the last cell loses the outer half at the right and bottom.
+    Picture last = before;
+    last.setPenColour(pictures::kBlue);
+    last.setPenWidth(6);
+    DrawFrame(last, 48, 36, 64, 48);
+    EXPECT_EQ(Changed(before, last), WithinOfPath(64, 48, {{48, 36}, {64, 36}, {64, 48}, {48, 48}, {48, 36}}, 3));
+    EXPECT_EQ(last.pixel(63, 40), pictures::kBlue);
+    EXPECT_EQ(last.pixel(61, 40), pictures::kBlue);
+    EXPECT_EQ(last.pixel(60, 40), before.pixel(60, 40));
+}
+
+TEST_P(PictureFormatTest, RedAndBlueAreDrawnExactly)
+{
+    const Picture before = MakePicture(GetParam(), 32, 24);
+    Picture p = before;
+    p.setPenColour(pictures::kRed);
+    p.setPenWidth(6);
+    DrawFrame(p, 8, 8, 16, 16);
+    p.setPenColour(pictures::kBlue);
+    p.setPenWidth(1);
+    p.moveTo(0, 22);
+    p.lineTo(32, 22);
+    EXPECT_EQ(p.pixel(8, 8), pictures::kRed);
+    EXPECT_EQ(p.pixel(16, 16), pictures::kRed);
+    EXPECT_EQ(p.pixel(0, 22), pictures::kBlue);
+    EXPECT_EQ(p.pixel(31, 22), pictures::kBlue);
+    // Every other pixel keeps its colour, even where the colour table grew.
+    for (const auto& [x, y] : Changed(before, p))
+        ASSERT_TRUE(p.pixel(x, y) == pictures::kRed || p.pixel(x, y) == pictures::kBlue) << x << "," << y;
+    EXPECT_EQ(p.pixel(0, 0), before.pixel(0, 0));
+    EXPECT_EQ(p.pixel(30, 2), before.pixel(30, 2));
+    const int expectedBits = GetParam().bits < 8 ? 8 : GetParam().bits;
+    EXPECT_EQ(p.bitsPerPixel(), expectedBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFormats, PictureFormatTest, testing::ValuesIn(kFormats), FormatName);
+
+// ---- Colour tables under drawing and copying ---------------------------------------------
+
+Picture Indexed8(int w, int h, const QVector<QRgb>& table, int bits = 8)
+{
+    QImage image(w, h, QImage::Format_Indexed8);
+    image.setColorTable(table);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.scanLine(y)[x] = uchar((x * 7 + y) % table.size());
+    return Picture(image, bits);
+}
+
+QVector<QRgb> GreyTable(int n)
+{
+    QVector<QRgb> table;
+    for (int i = 0; i < n; ++i) {
+        const int v = n > 1 ? i * 255 / (n - 1) : 0;
+        table.append(qRgb(v, v, v));
+    }
+    return table;
+}
+
+TEST(PictureColourTable, GreyPictureGainsEntriesForRedAndBlue)
+{
+    const Picture before = Indexed8(40, 30, GreyTable(236));
+    Picture p = before;
+    p.setPenColour(pictures::kRed);
+    p.setPenWidth(6);
+    DrawFrame(p, 10, 10, 30, 20);
+    p.setPenColour(pictures::kBlue);
+    DrawFrame(p, 0, 0, 10, 10);
+    EXPECT_EQ(p.image().format(), QImage::Format_Indexed8);
+    EXPECT_EQ(p.bitsPerPixel(), 8);
+    ASSERT_EQ(p.colourTable().size(), 238);
+    EXPECT_EQ(p.colourTable().mid(0, 236), GreyTable(236));
+    EXPECT_EQ(p.pixel(20, 10), pictures::kRed);
+    EXPECT_EQ(p.pixel(2, 5), pictures::kBlue);
+    EXPECT_EQ(p.pixel(20, 15), before.pixel(20, 15));
+    // The shared original keeps its table.
+    EXPECT_EQ(before.colourTable().size(), 236);
+}
+
+TEST(PictureColourTable, ExistingEntryIsReused)
+{
+    QVector<QRgb> table = GreyTable(16);
+    table[5] = qRgb(255, 0, 0);
+    Picture p = Indexed8(16, 16, table, 4);
+    p.setPenColour(pictures::kRed);
+    p.moveTo(0, 3);
+    p.lineTo(16, 3);
+    EXPECT_EQ(p.colourTable().size(), 16);
+    EXPECT_EQ(p.bitsPerPixel(), 4);
+    EXPECT_EQ(p.image().constScanLine(3)[9], 5);
+}
+
+TEST(PictureColourTable, FullTableWithoutTheColourBecomes32Bits)
+{
+    QVector<QRgb> table = GreyTable(256);
+    const Picture before = Indexed8(40, 30, table);
+    Picture p = before;
+    p.setPenColour(pictures::kBlue);
+    p.setPenWidth(6);
+    DrawFrame(p, 10, 10, 30, 20);
+    EXPECT_EQ(p.bitsPerPixel(), 32);
+    EXPECT_EQ(p.image().format(), QImage::Format_RGB32);
+    EXPECT_EQ(p.pixel(20, 10), pictures::kBlue);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            if (p.pixel(x, y) != pictures::kBlue) {
+                ASSERT_EQ(p.pixel(x, y), before.pixel(x, y)) << x << "," << y;
+            }
+        }
+    }
+    EXPECT_EQ(before.bitsPerPixel(), 8);
+}
+
+TEST(PictureColourTable, OneBitPictureWidensToEightBitsForANewColour)
+{
+    const Picture before = Indexed8(24, 24, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1);
+    Picture p = before;
+    p.setPenColour(pictures::kRed);
+    p.setPenWidth(6);
+    DrawFrame(p, 6, 6, 18, 18);
+    EXPECT_EQ(p.bitsPerPixel(), 8);
+    EXPECT_EQ(p.pixel(12, 6), pictures::kRed);
+    EXPECT_EQ(p.pixel(12, 12), before.pixel(12, 12));
+
+    // Black is already in the table: the picture stays a two-colour one.
+    Picture black = before;
+    black.moveTo(0, 0);
+    black.lineTo(10, 0);
+    EXPECT_EQ(black.bitsPerPixel(), 1);
+    EXPECT_EQ(black.colourTable().size(), 2);
+}
+
+TEST(PictureColourTable, CopyBetweenDifferentTablesKeepsColours)
+{
+    const Picture source = Indexed8(20, 20, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)});
+    Picture target = Indexed8(20, 20, GreyTable(16), 4);
+    const Picture before = target;
+    target.copyRect(QRect(5, 5, 10, 10), source, QRect(0, 0, 10, 10));
+    EXPECT_EQ(target.image().format(), QImage::Format_Indexed8);
+    EXPECT_EQ(target.bitsPerPixel(), 8);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const bool inside = x >= 5 && x < 15 && y >= 5 && y < 15;
+            ASSERT_EQ(target.pixel(x, y), inside ? source.pixel(x - 5, y - 5) : before.pixel(x, y));
+        }
+}
+
+TEST(PictureColourTable, CopyOfManyColoursIntoAnIndexedPictureWidensIt)
+{
+    QImage image(40, 40, QImage::Format_BGR888);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x)
+            image.setPixel(x, y, qRgb(x * 6, y * 6, (x + y) * 3));
+    const Picture source(image, 24);
+    Picture target = Indexed8(40, 40, GreyTable(200));
+    const Picture before = target;
+    target.copyRect(QRect(0, 0, 30, 30), source, QRect(10, 10, 30, 30));
+    EXPECT_EQ(target.bitsPerPixel(), 32);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const bool inside = x < 30 && y < 30;
+            ASSERT_EQ(target.pixel(x, y), inside ? source.pixel(x + 10, y + 10) : before.pixel(x, y));
+        }
+}
+
+TEST(PictureColourTable, DirectColourCopyBetweenFormatsKeepsColours)
+{
+    QImage wide(8, 8, QImage::Format_RGB32);
+    wide.fill(qRgb(255, 0, 0));
+    wide.setPixel(3, 3, qRgb(0, 0, 255));
+    const Picture source(wide, 32);
+    Picture target = Picture::Blank(8, 8);
+    target.copyRect(QRect(0, 0, 8, 8), source, QRect(0, 0, 8, 8));
+    EXPECT_EQ(target.bitsPerPixel(), 24);
+    EXPECT_EQ(target.pixel(0, 0), pictures::kRed);
+    EXPECT_EQ(target.pixel(3, 3), pictures::kBlue);
+
+    QImage narrow(8, 8, QImage::Format_RGB555);
+    narrow.fill(Qt::white);
+    Picture high(narrow, 16);
+    high.copyRect(QRect(0, 0, 8, 8), source, QRect(0, 0, 8, 8));
+    EXPECT_EQ(high.bitsPerPixel(), 16);
+    EXPECT_EQ(high.pixel(0, 0), pictures::kRed);
+    EXPECT_EQ(high.pixel(3, 3), pictures::kBlue);
+}
+
+// ---- Small pieces ------------------------------------------------------------------------
+
+TEST(PictureBasics, BlankIsWhite24Bit)
+{
+    const Picture p = Picture::Blank(320, 240);
+    EXPECT_EQ(p.bitsPerPixel(), 24);
+    EXPECT_EQ(p.image().format(), QImage::Format_BGR888);
+    EXPECT_EQ(p.width(), 320);
+    EXPECT_EQ(p.height(), 240);
+    EXPECT_EQ(p.pixel(0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(p.pixel(319, 239), 0x00FFFFFFu);
+    EXPECT_TRUE(Picture::Blank(0, 10).isEmpty());
+}
+
+TEST(PictureBasics, BlankTooLargeToAllocateFails)
+{
+    EXPECT_THROW(Picture::Blank(1 << 30, 4), pictures::Failure);
+}
+
+TEST(PictureBasics, ColourConversions)
+{
+    EXPECT_EQ(pictures::ToQRgb(pictures::kRed), qRgb(255, 0, 0));
+    EXPECT_EQ(pictures::ToQRgb(pictures::kBlue), qRgb(0, 0, 255));
+    EXPECT_EQ(pictures::ToQRgb(0x00123456), qRgb(0x56, 0x34, 0x12));
+    EXPECT_EQ(pictures::FromQRgb(qRgb(255, 0, 0)), pictures::kRed);
+    EXPECT_EQ(pictures::FromQRgb(qRgba(0x56, 0x34, 0x12, 0)), 0x00123456u);
+}
+
+TEST(PictureBasics, PenSettings)
+{
+    Picture p = Picture::Blank(4, 4);
+    p.setPenWidth(6);
+    p.setPenWidth(-2);
+    EXPECT_EQ(p.state().penWidth, 6);
+    p.setPenColour(0xFF0000FF);
+    EXPECT_EQ(p.state().penColour, pictures::kRed);
+}
+
+TEST(PictureBasics, EmptyPictureIgnoresDrawing)
+{
+    Picture empty;
+    EXPECT_TRUE(empty.isEmpty());
+    EXPECT_EQ(empty.bitsPerPixel(), 0);
+    empty.moveTo(1, 1);
+    empty.lineTo(5, 5);
+    EXPECT_EQ(empty.state().penPos, QPoint(5, 5));
+    empty.copyRect(QRect(0, 0, 4, 4), Picture::Blank(4, 4), QRect(0, 0, 4, 4));
+    EXPECT_TRUE(empty.isEmpty());
+
+    Picture target = Picture::Blank(4, 4);
+    target.copyRect(QRect(0, 0, 4, 4), empty, QRect(0, 0, 4, 4));
+    EXPECT_EQ(target.pixel(1, 1), 0x00FFFFFFu);
+}
+
+}  // namespace
