@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QScreen>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTranslator>
 
 int main(int, char** argv)
@@ -15,6 +17,14 @@ int main(int, char** argv)
     int argc = 1;
     char* args[] = {argv[0], nullptr};
     QApplication app(argc, args);
+
+    // The toolkit's file dialog keeps its history in the user's settings; the game saves
+    // nothing, so that goes to a folder that is removed at exit.
+    QTemporaryDir scratchSettings;
+    if (scratchSettings.isValid()) {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratchSettings.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratchSettings.path());
+    }
 
     // The stock dialog and message box texts in Japanese, like the rest of the program.
     QTranslator qtTexts;

@@ -1,0 +1,117 @@
+#include "pictures/loading.h"
+
+#include "pictures/bmp_reader.h"
+#include "pictures/failure.h"
+#include "pictures/jpeg_reader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <new>
+
+namespace pictures {
+namespace {
+
+// No picture the readers accept comes from a file this large: the biggest bitmap holds
+// kMaxPictureBytes of pixels, and a JPEG file is smaller than its pixels.
+constexpr qint64 kMaxFileBytes = 2 * kMaxPictureBytes;
+
+[[noreturn]] void CannotOpen(const QString& path)
+{
+    throw Failure("ファイル " + path.toStdString() + " は開けません");
+}
+
+std::vector<PictureFormat>& Registry()
+{
+    static std::vector<PictureFormat> formats = {
+        {"wmf", "メタファイル", PictureKind::Metafile},
+        {"emf", "エンハンス メタファイル", PictureKind::Metafile},
+        {"ico", "アイコン", PictureKind::Icon},
+        {"bmp", "ビットマップ", PictureKind::Bitmap},
+    };
+    return formats;
+}
+
+}  // namespace
+
+QByteArray ReadWholeFile(const QString& path)
+{
+    // A folder can be opened for reading on some systems; devices and pipes never end.
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile())
+        CannotOpen(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        CannotOpen(path);
+    if (file.size() > kMaxFileBytes)
+        throw Failure(kOutOfResources);
+    QByteArray bytes;
+    try {
+        bytes = file.readAll();
+    } catch (const std::bad_alloc&) {
+        throw Failure(kOutOfResources);
+    }
+    if (file.error() != QFileDevice::NoError)
+        throw Failure(kStreamReadError);
+    return bytes;
+}
+
+std::string ExtensionOf(const std::string& name)
+{
+    // Names are UTF-8: every byte of a multi-byte character is 0x80 or above, so none can be
+    // taken for a dot or a separator.
+    const std::string::size_type at = name.find_last_of("./\\:");
+    if (at == std::string::npos || name[at] != '.')
+        return std::string();
+    return name.substr(at);
+}
+
+Picture LoadPictureFile(const QString& path)
+{
+    // Only the exact lower-case ".bmp" goes to the bitmap reader; everything else, capitals
+    // included, is taken for a JPEG file.
+    if (ExtensionOf(path.toStdString()) == ".bmp")
+        return ReadBitmap(ReadWholeFile(path));
+    return DecodeJpeg(ReadWholeFile(path));
+}
+
+const std::vector<PictureFormat>& RegisteredFormats()
+{
+    return Registry();
+}
+
+void RegisterJpegFormats()
+{
+    std::vector<PictureFormat>& formats = Registry();
+    const bool present = std::any_of(formats.begin(), formats.end(), [](const PictureFormat& f) {
+        return f.kind == PictureKind::Jpeg;
+    });
+    if (present)
+        return;
+    formats.push_back({"jpeg", "JPEG イメージファイル", PictureKind::Jpeg});
+    formats.push_back({"jpg", "JPEG イメージファイル", PictureKind::Jpeg});
+}
+
+void UnregisterJpegFormats()
+{
+    std::vector<PictureFormat>& formats = Registry();
+    std::erase_if(formats, [](const PictureFormat& f) { return f.kind == PictureKind::Jpeg; });
+}
+
+const PictureFormat* FindPictureFormat(const std::string& extension)
+{
+    std::string key = extension;
+    if (!key.empty() && key.front() == '.')
+        key.erase(0, 1);
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
+        return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c);
+    });
+    const std::vector<PictureFormat>& formats = Registry();
+    for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
+        if (it->extension == key)
+            return &*it;
+    }
+    return nullptr;
+}
+
+}  // namespace pictures

@@ -1,0 +1,980 @@
+#include "pictures/bmp_reader.h"
+#include "pictures/failure.h"
+#include "pictures/picture.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pictures {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// A small bitmap writer: every field can be set to anything, including nonsense.
+
+void PutU16(QByteArray& b, std::uint32_t v)
+{
+    b.append(char(v & 0xFF));
+    b.append(char((v >> 8) & 0xFF));
+}
+
+void PutU32(QByteArray& b, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.append(char((v >> (8 * i)) & 0xFF));
+}
+
+void SetU32(QByteArray& b, qsizetype pos, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[pos + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+struct Rgb {
+    int r, g, b;
+};
+
+// 0x00BBGGRR, as Picture::pixel reports colours.
+Colour C(int r, int g, int b)
+{
+    return Colour(r) | Colour(g) << 8 | Colour(b) << 16;
+}
+Colour C(Rgb c)
+{
+    return C(c.r, c.g, c.b);
+}
+
+struct BmpFile {
+    std::uint32_t headerSize = 40;
+    std::int64_t width = 1;
+    std::int64_t height = 1;
+    std::uint32_t planes = 1;
+    std::uint32_t bpp = 24;
+    std::uint32_t compression = 0;
+    std::uint32_t imageSize = 0;
+    std::uint32_t colourCount = 0;
+    std::vector<std::uint32_t> masks;  // inside headers of 52 bytes or more, else following
+    std::vector<Rgb> table;            // 3-byte entries for the 12-byte header, else 4-byte
+    QByteArray gap;                    // bytes between the table and the pixels
+    std::optional<std::uint32_t> offset;  // pixel-data offset; default: where the pixels are
+    QByteArray pixels;
+
+    QByteArray build() const
+    {
+        QByteArray info;
+        PutU32(info, headerSize);
+        if (headerSize == 12) {
+            PutU16(info, std::uint32_t(width));
+            PutU16(info, std::uint32_t(height));
+            PutU16(info, planes);
+            PutU16(info, bpp);
+        } else {
+            PutU32(info, std::uint32_t(width));
+            PutU32(info, std::uint32_t(height));
+            PutU16(info, planes);
+            PutU16(info, bpp);
+            PutU32(info, compression);
+            PutU32(info, imageSize);
+            PutU32(info, 2835);
+            PutU32(info, 2835);
+            PutU32(info, colourCount);
+            PutU32(info, 0);
+            if (headerSize >= 52)
+                for (std::uint32_t m : masks)
+                    PutU32(info, m);
+            while (info.size() < qsizetype(headerSize))
+                info.append('\0');
+            if (headerSize < 52)
+                for (std::uint32_t m : masks)
+                    PutU32(info, m);
+        }
+        for (const Rgb& e : table) {
+            info.append(char(e.b));
+            info.append(char(e.g));
+            info.append(char(e.r));
+            if (headerSize != 12)
+                info.append(char(0x5A));  // reserved byte: must be ignored
+        }
+        info.append(gap);
+
+        QByteArray file("BM");
+        const std::uint32_t start = std::uint32_t(14 + info.size());
+        PutU32(file, std::uint32_t(start + pixels.size()));
+        PutU32(file, 0);
+        PutU32(file, offset.value_or(start));
+        file.append(info);
+        file.append(pixels);
+        return file;
+    }
+};
+
+// Rows of raw pixel values packed as a bitmap stores them: bottom-up (unless topDown), the
+// leftmost pixel in the high bits of a byte, multi-byte pixels little-endian, each row padded
+// to 4 bytes with junk that must never show.
+QByteArray PackRows(int width, int height, int bpp,
+                    const std::function<std::uint32_t(int, int)>& value, bool topDown = false)
+{
+    QByteArray out;
+    const int stride = ((width * bpp + 31) / 32) * 4;
+    for (int r = 0; r < height; ++r) {
+        const int y = topDown ? r : height - 1 - r;
+        QByteArray row(stride, char(0xA5));
+        if (bpp < 8) {
+            std::fill(row.begin(), row.begin() + (width * bpp + 7) / 8, '\0');
+            for (int x = 0; x < width; ++x) {
+                const int bit = x * bpp;
+                const int shift = 8 - bpp - bit % 8;
+                row[bit / 8] = char(uchar(row[bit / 8]) | (value(x, y) << shift));
+            }
+        } else {
+            const int bytes = bpp / 8;
+            for (int x = 0; x < width; ++x)
+                for (int i = 0; i < bytes; ++i)
+                    row[x * bytes + i] = char((value(x, y) >> (8 * i)) & 0xFF);
+        }
+        out.append(row);
+    }
+    return out;
+}
+
+std::vector<Rgb> TestTable(int n)
+{
+    std::vector<Rgb> t;
+    for (int i = 0; i < n; ++i)
+        t.push_back({(i * 37 + 11) % 256, (i * 59 + 3) % 256, (i * 101 + 200) % 256});
+    return t;
+}
+
+// Checks every pixel of an indexed picture against the index it was written from.
+void ExpectIndexed(const Picture& p, int width, int height, const std::vector<Rgb>& table,
+                   const std::function<std::uint32_t(int, int)>& index)
+{
+    ASSERT_EQ(p.width(), width);
+    ASSERT_EQ(p.height(), height);
+    ASSERT_EQ(p.image().format(), QImage::Format_Indexed8);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t i = index(x, y);
+            ASSERT_EQ(p.image().constScanLine(y)[x], i) << "at " << x << "," << y;
+            const Colour want = i < table.size() ? C(table[i]) : kBlack;
+            ASSERT_EQ(p.pixel(x, y), want) << "at " << x << "," << y;
+        }
+}
+
+std::string MessageOf(const QByteArray& file)
+{
+    try {
+        ReadBitmap(file);
+    } catch (const Failure& f) {
+        return f.what();
+    }
+    return "(no failure)";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Indexed pictures.
+
+struct IndexedCase {
+    const char* name;
+    int bpp;
+    int width;
+    int height;
+    int tableSize;        // entries written to the file
+    std::uint32_t count;  // colour count in the header
+    int expectedTable;    // entries in the picture's colour table
+};
+
+void PrintTo(const IndexedCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class IndexedRead : public testing::TestWithParam<IndexedCase> {};
+
+TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
+{
+    const IndexedCase& c = GetParam();
+    const int levels = 1 << c.bpp;
+    const int used = std::min(c.expectedTable, levels);
+    auto index = [&](int x, int y) { return std::uint32_t((x * 7 + y * 3) % used); };
+
+    BmpFile f;
+    f.bpp = std::uint32_t(c.bpp);
+    f.width = c.width;
+    f.height = c.height;
+    f.colourCount = c.count;
+    f.table = TestTable(c.tableSize);
+    f.pixels = PackRows(c.width, c.height, c.bpp, index);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), c.bpp);
+    ASSERT_EQ(p.colourTable().size(), c.expectedTable);
+    for (int i = 0; i < c.expectedTable; ++i)
+        EXPECT_EQ(FromQRgb(p.colourTable()[i]), C(f.table[size_t(i)])) << "entry " << i;
+    ExpectIndexed(p, c.width, c.height, f.table, index);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmap, IndexedRead,
+    testing::Values(
+        IndexedCase{"OneBitFullTable", 1, 13, 3, 2, 0, 2},
+        IndexedCase{"OneBitWideRow", 1, 33, 2, 2, 0, 2},
+        IndexedCase{"FourBitFullTable", 4, 7, 5, 16, 0, 16},
+        IndexedCase{"FourBitShortTable", 4, 9, 3, 5, 5, 5},
+        IndexedCase{"EightBitFullTable", 8, 5, 4, 256, 0, 256},
+        IndexedCase{"EightBitShortTable", 8, 6, 3, 3, 3, 3},
+        // More entries declared (and stored) than the depth can use: only the usable ones.
+        IndexedCase{"OneBitCountAboveDepth", 1, 10, 2, 4, 4, 2},
+        IndexedCase{"FourBitCountAboveDepth", 4, 3, 3, 20, 20, 16}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
+{
+    BmpFile f;
+    f.bpp = 8;
+    f.width = 4;
+    f.height = 2;
+    f.colourCount = 3;
+    f.table = TestTable(3);
+    const std::uint32_t rows[2][4] = {{0, 1, 2, 200}, {2, 9, 1, 0}};
+    auto index = [&](int x, int y) { return rows[y][x]; };
+    f.pixels = PackRows(4, 2, 8, index);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 8);
+    ExpectIndexed(p, 4, 2, f.table, index);
+    // The image's own table covers every index used, so any drawing of it sees black too.
+    const QVector<QRgb> table = p.colourTable();
+    ASSERT_GE(table.size(), 201);
+    EXPECT_EQ(table[9], qRgb(0, 0, 0));
+    EXPECT_EQ(table[200], qRgb(0, 0, 0));
+    EXPECT_EQ(p.image().pixel(3, 0), qRgb(0, 0, 0));
+}
+
+TEST(BitmapReader, CoreHeaderWithThreeByteEntries)
+{
+    BmpFile f;
+    f.headerSize = 12;
+    f.bpp = 8;
+    f.width = 7;
+    f.height = 3;
+    f.table = TestTable(256);
+    auto index = [](int x, int y) { return std::uint32_t((x * 40 + y * 9) % 256); };
+    f.pixels = PackRows(7, 3, 8, index);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 8);
+    EXPECT_EQ(p.colourTable().size(), 256);
+    ExpectIndexed(p, 7, 3, f.table, index);
+}
+
+TEST(BitmapReader, CoreHeaderFourBit)
+{
+    BmpFile f;
+    f.headerSize = 12;
+    f.bpp = 4;
+    f.width = 5;
+    f.height = 2;
+    f.table = TestTable(16);
+    auto index = [](int x, int y) { return std::uint32_t((x + 5 * y) % 16); };
+    f.pixels = PackRows(5, 2, 4, index);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 4);
+    ExpectIndexed(p, 5, 2, f.table, index);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Direct colour.
+
+std::uint32_t Rgb24(int x, int y)
+{
+    return std::uint32_t(((x * 41 + y * 7) % 256) << 16 | ((x * 13 + y * 97) % 256) << 8 |
+                         ((x * 3 + y * 29 + 5) % 256));
+}
+
+Colour FromRgb24(std::uint32_t v)
+{
+    return C(int(v >> 16) & 0xFF, int(v >> 8) & 0xFF, int(v) & 0xFF);
+}
+
+struct DirectCase {
+    const char* name;
+    int width;
+    int height;
+    bool topDown;
+};
+
+void PrintTo(const DirectCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class TrueColourRead : public testing::TestWithParam<DirectCase> {};
+
+TEST_P(TrueColourRead, TwentyFourBitRows)
+{
+    const DirectCase& c = GetParam();
+    BmpFile f;
+    f.bpp = 24;
+    f.width = c.width;
+    f.height = c.topDown ? -c.height : c.height;
+    f.pixels = PackRows(c.width, c.height, 24, Rgb24, c.topDown);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 24);
+    ASSERT_EQ(p.image().format(), QImage::Format_BGR888);
+    ASSERT_EQ(p.width(), c.width);
+    ASSERT_EQ(p.height(), c.height);
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x)
+            ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
+}
+
+TEST_P(TrueColourRead, ThirtyTwoBitRows)
+{
+    const DirectCase& c = GetParam();
+    BmpFile f;
+    f.bpp = 32;
+    f.width = c.width;
+    f.height = c.topDown ? -c.height : c.height;
+    // The unused byte holds junk that must not leak into the picture.
+    auto value = [](int x, int y) { return Rgb24(x, y) | std::uint32_t((x * 77) % 256) << 24; };
+    f.pixels = PackRows(c.width, c.height, 32, value, c.topDown);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 32);
+    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) {
+            ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
+            ASSERT_EQ(p.image().pixel(x, y), 0xFF000000u | Rgb24(x, y));
+            // RGB32 images are taken as opaque: the stored unused byte must be 0xFF.
+            ASSERT_EQ(reinterpret_cast<const QRgb*>(p.image().constScanLine(y))[x] >> 24, 0xFFu);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bitmap, TrueColourRead,
+                         testing::Values(DirectCase{"BottomUp", 6, 4, false},
+                                         DirectCase{"TopDown", 6, 4, true},
+                                         DirectCase{"OddWidthBottomUp", 5, 3, false},
+                                         DirectCase{"OddWidthTopDown", 7, 2, true},
+                                         DirectCase{"OnePixel", 1, 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Raw 16-bit values, with the unused top bit set in some of them for 5-5-5.
+std::uint32_t Raw16(int x, int y)
+{
+    return std::uint32_t((x * 2654435761u + y * 40503u) >> 7) & 0xFFFF;
+}
+
+struct SixteenCase {
+    const char* name;
+    std::uint32_t compression;
+    std::vector<std::uint32_t> masks;
+    std::uint32_t headerSize;
+    QImage::Format format;
+};
+
+void PrintTo(const SixteenCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class SixteenBitRead : public testing::TestWithParam<SixteenCase> {};
+
+TEST_P(SixteenBitRead, KeepsTheStoredValues)
+{
+    const SixteenCase& c = GetParam();
+    const int w = 5, h = 3;
+    BmpFile f;
+    f.headerSize = c.headerSize;
+    f.bpp = 16;
+    f.width = w;
+    f.height = h;
+    f.compression = c.compression;
+    f.masks = c.masks;
+    f.pixels = PackRows(w, h, 16, Raw16);
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 16);
+    ASSERT_EQ(p.image().format(), c.format);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const quint16 stored = reinterpret_cast<const quint16*>(p.image().constScanLine(y))[x];
+            ASSERT_EQ(stored, Raw16(x, y)) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmap, SixteenBitRead,
+    testing::Values(
+        SixteenCase{"PlainIs555", 0, {}, 40, QImage::Format_RGB555},
+        SixteenCase{"Masks555", 3, {0x7C00, 0x03E0, 0x001F}, 40, QImage::Format_RGB555},
+        SixteenCase{"Masks565", 3, {0xF800, 0x07E0, 0x001F}, 40, QImage::Format_RGB16},
+        SixteenCase{"Masks565InV4Header", 3, {0xF800, 0x07E0, 0x001F}, 108, QImage::Format_RGB16},
+        SixteenCase{"Masks565InV5Header", 3, {0xF800, 0x07E0, 0x001F, 0}, 124,
+                    QImage::Format_RGB16}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BitmapReader, SixteenBitPureColours)
+{
+    // 5-5-5 with the top bit set, and 5-6-5: the extreme values give exact colours.
+    BmpFile f;
+    f.bpp = 16;
+    f.width = 4;
+    f.height = 1;
+    const std::uint32_t v555[4] = {0xFC00, 0x83E0, 0x001F, 0xFFFF};
+    f.pixels = PackRows(4, 1, 16, [&](int x, int) { return v555[x]; });
+    Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.pixel(0, 0), C(255, 0, 0));
+    EXPECT_EQ(p.pixel(1, 0), C(0, 255, 0));
+    EXPECT_EQ(p.pixel(2, 0), C(0, 0, 255));
+    EXPECT_EQ(p.pixel(3, 0), C(255, 255, 255));
+
+    f.compression = 3;
+    f.masks = {0xF800, 0x07E0, 0x001F};
+    const std::uint32_t v565[4] = {0xF800, 0x07E0, 0x001F, 0x0000};
+    f.pixels = PackRows(4, 1, 16, [&](int x, int) { return v565[x]; });
+    p = ReadBitmap(f.build());
+    EXPECT_EQ(p.pixel(0, 0), C(255, 0, 0));
+    EXPECT_EQ(p.pixel(1, 0), C(0, 255, 0));
+    EXPECT_EQ(p.pixel(2, 0), C(0, 0, 255));
+    EXPECT_EQ(p.pixel(3, 0), C(0, 0, 0));
+}
+
+TEST(BitmapReader, ThirtyTwoBitStandardMasks)
+{
+    BmpFile f;
+    f.bpp = 32;
+    f.width = 3;
+    f.height = 2;
+    f.compression = 3;
+    f.masks = {0xFF0000, 0xFF00, 0xFF};
+    f.pixels = PackRows(3, 2, 32, Rgb24);
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), 32);
+    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y)));
+}
+
+struct MaskCase {
+    const char* name;
+    int bpp;
+    std::uint32_t headerSize;
+    std::vector<std::uint32_t> masks;
+    std::vector<std::uint32_t> values;  // raw pixels of one row
+    std::vector<Colour> expected;
+};
+
+void PrintTo(const MaskCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OddMasks : public testing::TestWithParam<MaskCase> {};
+
+TEST_P(OddMasks, WidenEachChannelToEightBits)
+{
+    const MaskCase& c = GetParam();
+    const int w = int(c.values.size());
+    BmpFile f;
+    f.headerSize = c.headerSize;
+    f.bpp = std::uint32_t(c.bpp);
+    f.width = w;
+    f.height = 2;
+    f.compression = 3;
+    f.masks = c.masks;
+    // Row 0 as given, row 1 reversed, to catch row mix-ups.
+    f.pixels = PackRows(w, 2, c.bpp,
+                        [&](int x, int y) { return c.values[size_t(y == 0 ? x : w - 1 - x)]; });
+
+    const Picture p = ReadBitmap(f.build());
+    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
+    EXPECT_EQ(p.bitsPerPixel(), 32);
+    for (int x = 0; x < w; ++x) {
+        EXPECT_EQ(p.pixel(x, 0), c.expected[size_t(x)]) << "pixel " << x;
+        EXPECT_EQ(p.pixel(w - 1 - x, 1), c.expected[size_t(x)]) << "pixel " << x;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmap, OddMasks,
+    testing::Values(
+        MaskCase{"Sixteen444",
+                 16,
+                 40,
+                 {0x0F00, 0x00F0, 0x000F},
+                 {0x0F00, 0x00F0, 0x000F, 0x0FFF, 0x0123, 0xF000},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(255, 255, 255), C(17, 34, 51),
+                  C(0, 0, 0)}},
+        MaskCase{"SixteenZeroBlueMask",
+                 16,
+                 40,
+                 {0xF800, 0x07E0, 0},
+                 {0xFFFF, 0x0000, 0x001F},
+                 {C(255, 255, 0), C(0, 0, 0), C(0, 0, 0)}},
+        MaskCase{"SixteenOneBitChannels",
+                 16,
+                 40,
+                 {0x0004, 0x0002, 0x0001},
+                 {0x0004, 0x0003, 0x0007, 0xFFF8},
+                 {C(255, 0, 0), C(0, 255, 255), C(255, 255, 255), C(0, 0, 0)}},
+        MaskCase{"ThirtyTwoTenBitChannels",
+                 32,
+                 40,
+                 {0x3FF00000, 0x000FFC00, 0x000003FF},
+                 {0x3FF00000, 0x000FFC00, 0x000003FF, 0x80000000,
+                  (0x80u << 20) | (0x40u << 10) | 0x3FCu},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0), C(0x20, 0x10, 0xFF)}},
+        MaskCase{"ThirtyTwoSwappedBytes",
+                 32,
+                 108,
+                 {0x000000FF, 0x0000FF00, 0x00FF0000},
+                 {0x000000FF, 0x00123456},
+                 {C(255, 0, 0), C(0x56, 0x34, 0x12)}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Where the pixels are, and how much of them there is.
+
+TEST(BitmapReader, PixelOffsetLeavesAGap)
+{
+    BmpFile f;
+    f.bpp = 4;
+    f.width = 3;
+    f.height = 2;
+    f.table = TestTable(16);
+    f.gap = QByteArray(37, char(0x77));
+    auto index = [](int x, int y) { return std::uint32_t(x + 3 * y + 1); };
+    f.pixels = PackRows(3, 2, 4, index);
+    const Picture p = ReadBitmap(f.build());
+    ExpectIndexed(p, 3, 2, f.table, index);
+}
+
+TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
+{
+    for (std::uint32_t offset : {0u, 20u, 54u, 54u + 15u * 4u}) {
+        BmpFile f;
+        f.bpp = 8;
+        f.width = 2;
+        f.height = 2;
+        f.colourCount = 16;
+        f.table = TestTable(16);
+        f.offset = offset;
+        auto index = [](int x, int y) { return std::uint32_t(2 * y + x + 4); };
+        f.pixels = PackRows(2, 2, 8, index);
+        const Picture p = ReadBitmap(f.build());
+        SCOPED_TRACE(offset);
+        ExpectIndexed(p, 2, 2, f.table, index);
+    }
+}
+
+TEST(BitmapReader, OffsetAtTheEndOfTheFileGivesABlackPicture)
+{
+    BmpFile f;
+    f.bpp = 24;
+    f.width = 3;
+    f.height = 2;
+    f.pixels.clear();
+    const Picture p = ReadBitmap(f.build());
+    ASSERT_EQ(p.width(), 3);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(p.pixel(x, y), kBlack);
+}
+
+TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
+{
+    const int w = 5, h = 4;  // rows of 16 bytes, 15 of them pixels
+    BmpFile f;
+    f.bpp = 24;
+    f.width = w;
+    f.height = h;
+    f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
+    // Two whole rows (the bottom ones) and the first two pixels and a bit of the third row.
+    f.pixels.truncate(16 * 2 + 7);
+    const Picture p = ReadBitmap(f.build());
+    ASSERT_EQ(p.height(), h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool present = y >= 2 || (y == 1 && x < 2);
+            const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
+            ASSERT_EQ(p.pixel(x, y), want) << x << "," << y;
+        }
+}
+
+TEST(BitmapReader, ImageSizeLimitsTheDataRead)
+{
+    // The header says the pixels take one row; what follows in the file is not read.
+    BmpFile f;
+    f.bpp = 8;
+    f.width = 4;
+    f.height = 3;
+    f.table = TestTable(256);
+    f.imageSize = 4;
+    auto index = [](int x, int y) { return std::uint32_t(10 + x + 4 * y); };
+    f.pixels = PackRows(4, 3, 8, index);
+    const Picture p = ReadBitmap(f.build());
+    ExpectIndexed(p, 4, 3, f.table, [&](int x, int y) { return y == 2 ? index(x, y) : 0u; });
+}
+
+TEST(BitmapReader, TruncatedIndexedRowsAreIndexZero)
+{
+    BmpFile f;
+    f.bpp = 1;
+    f.width = 20;  // 3 bytes of pixels, 4 per row
+    f.height = 2;
+    f.table = TestTable(2);
+    auto index = [](int x, int y) { return std::uint32_t((x + y) % 3 != 0); };
+    f.pixels = PackRows(20, 2, 1, index);
+    f.pixels.truncate(4 + 1);  // the bottom row and the first 8 pixels of the top one
+    const Picture p = ReadBitmap(f.build());
+    ExpectIndexed(p, 20, 2, f.table,
+                  [&](int x, int y) { return y == 1 || x < 8 ? index(x, y) : 0u; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Run-length encoding.
+
+QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray b;
+    for (int v : values)
+        b.append(char(v));
+    return b;
+}
+
+// Expected pictures written top row first; '.' is index 0, digits and letters are indexes.
+std::vector<std::string> Rows(std::initializer_list<const char*> rows)
+{
+    return std::vector<std::string>(rows.begin(), rows.end());
+}
+
+std::uint32_t IndexOf(char c)
+{
+    if (c == '.')
+        return 0;
+    if (c >= '0' && c <= '9')
+        return std::uint32_t(c - '0');
+    return std::uint32_t(c - 'a' + 10);
+}
+
+struct RleCase {
+    const char* name;
+    int bpp;
+    int width;
+    QByteArray data;
+    std::vector<std::string> expected;  // top row first
+};
+
+void PrintTo(const RleCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RleRead : public testing::TestWithParam<RleCase> {};
+
+TEST_P(RleRead, UnpacksIntoIndexes)
+{
+    const RleCase& c = GetParam();
+    const int height = int(c.expected.size());
+    BmpFile f;
+    f.bpp = std::uint32_t(c.bpp);
+    f.compression = c.bpp == 8 ? 1 : 2;
+    f.width = c.width;
+    f.height = height;
+    f.table = TestTable(1 << c.bpp);
+    f.imageSize = std::uint32_t(c.data.size());
+    f.pixels = c.data;
+    // Bytes past the declared data that would draw if they were read.
+    f.pixels.append(Bytes({0, 0, 9, 9, 9, 9, 9, 9}));
+
+    const Picture p = ReadBitmap(f.build());
+    EXPECT_EQ(p.bitsPerPixel(), c.bpp);
+    ExpectIndexed(p, c.width, height, f.table,
+                  [&](int x, int y) { return IndexOf(c.expected[size_t(y)][size_t(x)]); });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmap, RleRead,
+    testing::Values(
+        RleCase{"Rle8RunsAbsoluteAndLineEnds",
+                8,
+                8,
+                Bytes({3, 1, 0, 3, 2, 3, 4, 0, /* padded */ 0, 0,  //
+                       2, 5, 0, 0,                                  //
+                       0, 4, 6, 7, 8, 6, 1, 9, 0, 1}),
+                Rows({"........",  //
+                      "67869...",  //
+                      "55......",  //
+                      "111234.."})},
+        RleCase{"Rle8Delta",
+                8,
+                6,
+                Bytes({2, 5, 0, 2, 1, 2, 2, 6, 0, 0, 1, 7, 0, 1}),
+                Rows({"7.....",  //
+                      "...66.",  //
+                      "......",  //
+                      "55...."})},
+        RleCase{"Rle8OverrunsAreClipped",
+                8,
+                4,
+                Bytes({20, 3,           // run past the row's end
+                       2, 4,            // more past the end: dropped
+                       0, 5, 1, 2, 3, 4, 5, 0,  // absolute past the end
+                       0, 0, 0, 2, 2, 0, 3, 8,  // delta then a run clipped at the end
+                       0, 2, 0, 50,  // delta past the top
+                       1, 9}),
+                Rows({"....",  //
+                      "..88",  //
+                      "3333"})},
+        RleCase{"Rle8EarlyEndInAbsoluteRun",
+                8,
+                5,
+                Bytes({1, 2, 0, 0, 0, 5, 7, 8}),
+                Rows({"78...",  //
+                      "2...."})},
+        RleCase{"Rle8EndsWithoutEndOfBitmap",
+                8,
+                3,
+                Bytes({3, 4, 0, 0, 1}),
+                Rows({"...",  //
+                      "444"})},
+        RleCase{"Rle4RunsAlternate",
+                4,
+                7,
+                Bytes({5, 0x12, 0, 0,                 // run of five: 1,2,1,2,1
+                       0, 3, 0x34, 0x50,              // absolute three, already even
+                       0, 5, 0xAB, 0xCD, 0xE0, 0xFF,  // absolute five, one pad byte
+                       0, 0, 7, 0xF0, 0, 1}),
+                Rows({"f.f.f.f",  //
+                      "345abcd",  //
+                      "12121.."})},
+        RleCase{"Rle4DeltaAndClipping",
+                4,
+                4,
+                Bytes({0, 2, 2, 1, 9, 0x12, 0, 0, 0, 2, 1, 5, 0, 1}),
+                Rows({"....",  //
+                      "..12",  //
+                      "...."})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Files that are refused.
+
+struct BadCase {
+    const char* name;
+    std::function<QByteArray()> file;
+    const char* message;
+};
+
+void PrintTo(const BadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+BmpFile Plain24()
+{
+    BmpFile f;
+    f.width = 2;
+    f.height = 2;
+    f.pixels = PackRows(2, 2, 24, Rgb24);
+    return f;
+}
+
+BmpFile Masked16()
+{
+    BmpFile f;
+    f.bpp = 16;
+    f.width = 2;
+    f.height = 2;
+    f.compression = 3;
+    f.masks = {0xF800, 0x07E0, 0x001F};
+    f.pixels = PackRows(2, 2, 16, Raw16);
+    return f;
+}
+
+template <typename Change>
+std::function<QByteArray()> Plain24With(Change change)
+{
+    return [change] {
+        BmpFile f = Plain24();
+        change(f);
+        return f.build();
+    };
+}
+
+template <typename Change>
+std::function<QByteArray()> Masked16With(Change change)
+{
+    return [change] {
+        BmpFile f = Masked16();
+        change(f);
+        return f.build();
+    };
+}
+
+class BadFile : public testing::TestWithParam<BadCase> {};
+
+TEST_P(BadFile, IsRefusedWithItsMessage)
+{
+    EXPECT_EQ(MessageOf(GetParam().file()), GetParam().message);
+}
+
+const QByteArray kGood = Plain24().build();
+
+INSTANTIATE_TEST_SUITE_P(
+    Bitmap, BadFile,
+    testing::Values(
+        BadCase{"Empty", [] { return QByteArray(); }, kBitmapInvalid},
+        BadCase{"OneByte", [] { return QByteArray("B"); }, kStreamReadError},
+        BadCase{"ThirteenBytes", [] { return kGood.left(13); }, kStreamReadError},
+        BadCase{"WrongMagic", [] { QByteArray b = kGood; b[1] = 'A'; return b; }, kBitmapInvalid},
+        BadCase{"LowerCaseMagic", [] { QByteArray b = kGood; b[0] = 'b'; b[1] = 'm'; return b; },
+                kBitmapInvalid},
+        BadCase{"FileHeaderOnly", [] { return kGood.left(14); }, kBitmapInvalid},
+        BadCase{"HeaderSizeCut", [] { return kGood.left(16); }, kBitmapInvalid},
+        BadCase{"InfoHeaderCut", [] { return kGood.left(40); }, kBitmapInvalid},
+        BadCase{"CoreHeaderCut",
+                [] { BmpFile f = Plain24(); f.headerSize = 12; return f.build().left(20); },
+                kBitmapInvalid},
+        BadCase{"HeaderSizeZero", Plain24With([](BmpFile& f) { f.headerSize = 0; }),
+                kBitmapInvalid},
+        BadCase{"HeaderSizeSixteen", Plain24With([](BmpFile& f) { f.headerSize = 16; }),
+                kBitmapInvalid},
+        BadCase{"HeaderSizeTwoGigabytes",
+                [] { QByteArray b = kGood; SetU32(b, 14, 0x80000000u); return b; }, kBitmapInvalid},
+        BadCase{"HeaderSizeFourGigabytes",
+                [] { QByteArray b = kGood; SetU32(b, 14, 0xFFFFFFFFu); return b; }, kBitmapInvalid},
+        BadCase{"HeaderPastTheEnd", [] { QByteArray b = kGood; SetU32(b, 14, 124); return b; },
+                kBitmapInvalid},
+        BadCase{"PlanesTwo", Plain24With([](BmpFile& f) { f.planes = 2; }), kBitmapInvalid},
+        BadCase{"PlanesZero", Plain24With([](BmpFile& f) { f.planes = 0; }), kBitmapInvalid},
+        BadCase{"CorePlanesTwo",
+                Plain24With([](BmpFile& f) { f.headerSize = 12; f.planes = 2; }), kBitmapInvalid},
+        BadCase{"BitsZero", Plain24With([](BmpFile& f) { f.bpp = 0; }), kBitmapInvalid},
+        BadCase{"BitsTwo", Plain24With([](BmpFile& f) { f.bpp = 2; }), kBitmapInvalid},
+        BadCase{"BitsSeven", Plain24With([](BmpFile& f) { f.bpp = 7; }), kBitmapInvalid},
+        BadCase{"BitsSixtyFour", Plain24With([](BmpFile& f) { f.bpp = 64; }), kBitmapInvalid},
+        BadCase{"JpegInside", Plain24With([](BmpFile& f) { f.compression = 4; }), kBitmapInvalid},
+        BadCase{"PngInside", Plain24With([](BmpFile& f) { f.compression = 5; }), kBitmapInvalid},
+        BadCase{"AlphaBitFields", Plain24With([](BmpFile& f) { f.bpp = 32; f.compression = 6; }),
+                kBitmapInvalid},
+        BadCase{"Rle8AtFourBits",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 4; f.compression = 1; f.table = TestTable(16);
+                }),
+                kBitmapInvalid},
+        BadCase{"Rle4AtEightBits",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 8; f.compression = 2; f.table = TestTable(256);
+                }),
+                kBitmapInvalid},
+        BadCase{"BitFieldsAtTwentyFourBits",
+                Plain24With([](BmpFile& f) {
+                    f.compression = 3; f.masks = {0xFF0000, 0xFF00, 0xFF};
+                }),
+                kBitmapInvalid},
+        BadCase{"WidthZero", Plain24With([](BmpFile& f) { f.width = 0; }), kBitmapInvalid},
+        BadCase{"HeightZero", Plain24With([](BmpFile& f) { f.height = 0; }), kBitmapInvalid},
+        BadCase{"CoreWidthZero", Plain24With([](BmpFile& f) { f.headerSize = 12; f.width = 0; }),
+                kBitmapInvalid},
+        BadCase{"NegativeWidth", Plain24With([](BmpFile& f) { f.width = -2; }), kBitmapInvalid},
+        BadCase{"MostNegativeWidth", Plain24With([](BmpFile& f) { f.width = INT32_MIN; }),
+                kBitmapInvalid},
+        BadCase{"MostNegativeHeight", Plain24With([](BmpFile& f) { f.height = INT32_MIN; }),
+                kBitmapInvalid},
+        BadCase{"TopDownRle8",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 8; f.compression = 1; f.height = -2; f.table = TestTable(256);
+                    f.pixels = Bytes({2, 1, 0, 0, 2, 1, 0, 1});
+                }),
+                kBitmapInvalid},
+        BadCase{"TopDownRle4",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 4; f.compression = 2; f.height = -2; f.table = TestTable(16);
+                    f.pixels = Bytes({2, 0x11, 0, 1});
+                }),
+                kBitmapInvalid},
+        BadCase{"HugeClaimInATinyFile",
+                Plain24With([](BmpFile& f) { f.width = 65535; f.height = 65535; }), kBitmapInvalid},
+        BadCase{"HugeClaimTopDown",
+                Plain24With([](BmpFile& f) { f.width = 65535; f.height = -65535; }),
+                kBitmapInvalid},
+        BadCase{"HugeIndexedClaim",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 1; f.width = 65535; f.height = 65535; f.table = TestTable(2);
+                }),
+                kBitmapInvalid},
+        BadCase{"WiderThanAnySide",
+                Plain24With([](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
+        BadCase{"HigherThanAnySide",
+                Plain24With([](BmpFile& f) { f.width = 1; f.height = 70000; }), kBitmapInvalid},
+        BadCase{"ColourTableCut",
+                [] {
+                    BmpFile f = Plain24();
+                    f.bpp = 8;
+                    f.table = TestTable(256);
+                    f.pixels.clear();
+                    return f.build().left(54 + 4 * 100);
+                },
+                kStreamReadError},
+        BadCase{"CoreColourTableCut",
+                [] {
+                    BmpFile f = Plain24();
+                    f.headerSize = 12;
+                    f.bpp = 4;
+                    f.table = TestTable(16);
+                    f.pixels.clear();
+                    return f.build().left(26 + 3 * 16 - 1);
+                },
+                kStreamReadError},
+        BadCase{"ColourCountTwoGiga",
+                Plain24With([](BmpFile& f) {
+                    f.bpp = 8; f.colourCount = 0x80000000u; f.table = TestTable(256);
+                }),
+                kStreamReadError},
+        BadCase{"ColourCountMaxAtTwentyFourBits",
+                Plain24With([](BmpFile& f) { f.colourCount = 0xFFFFFFFFu; }), kStreamReadError},
+        BadCase{"MasksOverlap",
+                Masked16With([](BmpFile& f) { f.masks = {0xF800, 0x0FE0, 0x001F}; }),
+                kBitmapInvalid},
+        BadCase{"MasksEqual",
+                Masked16With([](BmpFile& f) { f.masks = {0x001F, 0x07E0, 0x001F}; }),
+                kBitmapInvalid},
+        BadCase{"MaskNotContiguous",
+                Masked16With([](BmpFile& f) { f.masks = {0xF800, 0x05E0, 0x001F}; }),
+                kBitmapInvalid},
+        BadCase{"MasksPastTheEnd",
+                [] { BmpFile f = Masked16(); f.pixels.clear(); return f.build().left(54 + 8); },
+                kBitmapInvalid},
+        BadCase{"PixelOffsetPastTheEnd",
+                [] { QByteArray b = kGood; SetU32(b, 10, std::uint32_t(b.size() + 1)); return b; },
+                kBitmapInvalid},
+        BadCase{"PixelOffsetFourGigabytes",
+                [] { QByteArray b = kGood; SetU32(b, 10, 0xFFFFFFFFu); return b; },
+                kBitmapInvalid}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
+{
+    // The refusals above are single changes to files that read fine as they are.
+    EXPECT_NO_THROW(ReadBitmap(kGood));
+    EXPECT_NO_THROW(ReadBitmap(Masked16().build()));
+}
+
+}  // namespace
+}  // namespace pictures

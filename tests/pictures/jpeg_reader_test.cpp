@@ -1,0 +1,714 @@
+#include "pictures/jpeg_reader.h"
+
+#include "pictures/failure.h"
+#include "pictures/picture.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace pictures {
+namespace {
+
+// Pixels top row first: red, green, blue per pixel, or one grey byte.
+struct Raster {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    QByteArray data;
+
+    const uchar* at(int x, int y) const
+    {
+        return reinterpret_cast<const uchar*>(data.constData()) + (qsizetype(y) * width + x) * channels;
+    }
+};
+
+// Photo-like content: gradients, a coarse pattern and some noise, the same on every run.
+Raster Photo(int width, int height, int channels, unsigned seed = 1)
+{
+    Raster r{width, height, channels, QByteArray(qsizetype(width) * height * channels, 0)};
+    unsigned state = seed;
+    uchar* p = reinterpret_cast<uchar*>(r.data.data());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) {
+                state = state * 1103515245u + 12345u;
+                const int noise = int((state >> 16) % 31) - 15;
+                const int gradient = c == 0   ? x * 255 / std::max(1, width - 1)
+                                     : c == 1 ? y * 255 / std::max(1, height - 1)
+                                              : (x + y) * 255 / std::max(1, width + height - 2);
+                const int pattern = ((x / 9 + y / 7) % 3) * 25;
+                *p++ = uchar(std::clamp(gradient / 2 + pattern + 60 + noise, 0, 255));
+            }
+        }
+    }
+    return r;
+}
+
+QByteArray Pnm(const Raster& r)
+{
+    QByteArray out = QByteArray(r.channels == 3 ? "P6\n" : "P5\n") + QByteArray::number(r.width)
+        + ' ' + QByteArray::number(r.height) + "\n255\n";
+    return out + r.data;
+}
+
+Raster ParsePnm(const QByteArray& bytes)
+{
+    qsizetype pos = 0;
+    auto token = [&]() {
+        while (pos < bytes.size() && std::isspace(uchar(bytes[pos])))
+            ++pos;
+        const qsizetype start = pos;
+        while (pos < bytes.size() && !std::isspace(uchar(bytes[pos])))
+            ++pos;
+        return bytes.mid(start, pos - start);
+    };
+    const QByteArray magic = token();
+    if (magic != "P5" && magic != "P6")
+        throw std::runtime_error("not a binary PNM: " + magic.left(8).toStdString());
+    Raster r;
+    r.width = token().toInt();
+    r.height = token().toInt();
+    if (token() != "255")
+        throw std::runtime_error("unexpected PNM depth");
+    ++pos;  // the single white-space byte before the samples
+    r.channels = magic == "P6" ? 3 : 1;
+    r.data = bytes.mid(pos);
+    if (r.data.size() != qsizetype(r.width) * r.height * r.channels)
+        throw std::runtime_error("short PNM data");
+    return r;
+}
+
+// Compares every pixel of the picture with a reference decode, by colour.
+::testing::AssertionResult SamePixels(const Picture& picture, const Raster& ref)
+{
+    if (picture.width() != ref.width || picture.height() != ref.height) {
+        return ::testing::AssertionFailure() << "size " << picture.width() << "x" << picture.height()
+                                             << ", expected " << ref.width << "x" << ref.height;
+    }
+    const QImage& image = picture.image();
+    const QVector<QRgb> table = image.colorTable();
+    long long mismatches = 0;
+    std::string first;
+    for (int y = 0; y < ref.height; ++y) {
+        const uchar* line = image.constScanLine(y);
+        for (int x = 0; x < ref.width; ++x) {
+            int r, g, b;
+            if (image.format() == QImage::Format_BGR888) {
+                b = line[3 * x];
+                g = line[3 * x + 1];
+                r = line[3 * x + 2];
+            } else if (image.format() == QImage::Format_Indexed8) {
+                if (line[x] >= table.size())
+                    return ::testing::AssertionFailure() << "index " << int(line[x]) << " past the table";
+                const QRgb c = table[line[x]];
+                r = qRed(c);
+                g = qGreen(c);
+                b = qBlue(c);
+            } else {
+                return ::testing::AssertionFailure() << "unexpected format " << image.format();
+            }
+            const uchar* e = ref.at(x, y);
+            const int er = e[0], eg = ref.channels == 3 ? e[1] : e[0], eb = ref.channels == 3 ? e[2] : e[0];
+            if (r != er || g != eg || b != eb) {
+                if (mismatches++ == 0) {
+                    first = "at (" + std::to_string(x) + "," + std::to_string(y) + ") got " + std::to_string(r)
+                        + "," + std::to_string(g) + "," + std::to_string(b) + " expected " + std::to_string(er)
+                        + "," + std::to_string(eg) + "," + std::to_string(eb);
+                }
+            }
+        }
+    }
+    if (mismatches)
+        return ::testing::AssertionFailure() << mismatches << " pixels differ, first " << first;
+    return ::testing::AssertionSuccess();
+}
+
+std::string FailureOf(const QByteArray& file, JpegPixelFormat format = JpegPixelFormat::Bits24)
+{
+    try {
+        DecodeJpeg(file, format);
+    } catch (const Failure& failure) {
+        return failure.what();
+    }
+    return "(decoded without a failure)";
+}
+
+std::string JpegError(int code)
+{
+    return "JPEG エラー #" + std::to_string(code);
+}
+
+// Position of the first marker segment of one of the given types, or -1.
+qsizetype FindSegment(const QByteArray& file, std::initializer_list<int> types)
+{
+    qsizetype pos = 2;  // after SOI
+    while (pos + 4 <= file.size() && uchar(file[pos]) == 0xFF) {
+        const int type = uchar(file[pos + 1]);
+        for (int t : types) {
+            if (t == type)
+                return pos;
+        }
+        if (type == 0xDA)
+            return -1;  // entropy-coded data follows
+        pos += 2 + (uchar(file[pos + 2]) << 8 | uchar(file[pos + 3]));
+    }
+    return -1;
+}
+
+void PatchFrameSize(QByteArray& file, int width, int height)
+{
+    const qsizetype sof = FindSegment(file, {0xC0, 0xC1, 0xC2, 0xC9, 0xCA});
+    ASSERT_GE(sof, 0);
+    file[sof + 5] = char(height >> 8);
+    file[sof + 6] = char(height & 0xFF);
+    file[sof + 7] = char(width >> 8);
+    file[sof + 8] = char(width & 0xFF);
+}
+
+// Compresses samples with libjpeg directly, for what cjpeg cannot write.
+QByteArray Compress(const QByteArray& samples, int width, int height, int components,
+                    J_COLOR_SPACE inSpace, J_COLOR_SPACE fileSpace, bool adobeMarker,
+                    const std::vector<jpeg_scan_info>& scans = {})
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr error;
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = inSpace;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, fileSpace);
+    cinfo.write_Adobe_marker = adobeMarker ? TRUE : FALSE;
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    if (!scans.empty()) {
+        cinfo.scan_info = scans.data();
+        cinfo.num_scans = int(scans.size());
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(const_cast<char*>(samples.constData()))
+            + qsizetype(cinfo.next_scanline) * width * components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    QByteArray file(reinterpret_cast<const char*>(out), qsizetype(size));
+    std::free(out);
+    jpeg_destroy_compress(&cinfo);
+    return file;
+}
+
+// A progressive script for three components: each listed AC band of each component sent by
+// successive approximation, one bit per scan; the remaining bands in one scan per component.
+std::vector<jpeg_scan_info> SuccessiveScript(int bandsPerComponent)
+{
+    constexpr int kTopBit = 10;
+    std::vector<jpeg_scan_info> scans;
+    auto add = [&](int count, int c0, int ss, int se, int ah, int al) {
+        jpeg_scan_info s{};
+        s.comps_in_scan = count;
+        for (int i = 0; i < count; ++i)
+            s.component_index[i] = c0 + i;
+        s.Ss = ss;
+        s.Se = se;
+        s.Ah = ah;
+        s.Al = al;
+        scans.push_back(s);
+    };
+    add(3, 0, 0, 0, 0, kTopBit);
+    for (int al = kTopBit - 1; al >= 0; --al)
+        add(3, 0, 0, 0, al + 1, al);
+    for (int c = 0; c < 3; ++c) {
+        for (int k = 1; k <= bandsPerComponent; ++k) {
+            add(1, c, k, k, 0, kTopBit);
+            for (int al = kTopBit - 1; al >= 0; --al)
+                add(1, c, k, k, al + 1, al);
+        }
+        if (bandsPerComponent < 63)
+            add(1, c, bandsPerComponent + 1, 63, 0, 0);
+    }
+    return scans;
+}
+
+class JpegReader : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    void write(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(path(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            throw std::runtime_error("cannot write " + name.toStdString());
+    }
+
+    // Runs a tool and gives its standard output. Exit status 2 is djpeg's "decoded with
+    // warnings", accepted only when asked for.
+    static QByteArray run(const QString& program, const QStringList& args, bool warningsAllowed = false)
+    {
+        QProcess process;
+        process.start(program, args);
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+            throw std::runtime_error(program.toStdString() + " did not finish");
+        const int code = process.exitCode();
+        if (code != 0 && !(warningsAllowed && code == 2)) {
+            throw std::runtime_error(program.toStdString() + " failed: "
+                                     + process.readAllStandardError().toStdString());
+        }
+        return process.readAllStandardOutput();
+    }
+
+    QByteArray cjpeg(const Raster& raster, const QStringList& options)
+    {
+        write("input.pnm", Pnm(raster));
+        return run("cjpeg", options + QStringList{path("input.pnm")});
+    }
+
+    // The reference decode: djpeg with the floating-point inverse DCT and otherwise its
+    // defaults, which are the library's (block smoothing and fancy upsampling on).
+    Raster djpeg(const QByteArray& jpeg, const QStringList& options = {}, bool warningsAllowed = false)
+    {
+        write("reference.jpg", jpeg);
+        return ParsePnm(run("djpeg", QStringList{"-dct", "float", "-pnm"} + options
+                                         + QStringList{path("reference.jpg")},
+                            warningsAllowed));
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Colour files
+
+struct ColourCase {
+    const char* name;
+    int width;
+    int height;
+    QStringList options;
+};
+
+const ColourCase kColourCases[] = {
+    {"Baseline420", 173, 97, {"-quality", "85"}},
+    {"Sample444", 61, 45, {"-sample", "1x1"}},
+    {"Sample422", 75, 33, {"-sample", "2x1"}},
+    {"Progressive", 130, 71, {"-progressive"}},
+    {"Progressive444", 45, 39, {"-progressive", "-sample", "1x1"}},
+    {"RestartEveryRow", 99, 53, {"-restart", "1"}},
+    {"Arithmetic", 87, 61, {"-arithmetic"}},
+    {"ArithmeticProgressive", 66, 50, {"-arithmetic", "-progressive"}},
+    {"OptimizedTables", 101, 77, {"-optimize", "-quality", "40"}},
+    {"OnePixel", 1, 1, {}},
+    {"OneRow", 250, 1, {}},
+};
+
+void PrintTo(const ColourCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ColourFiles : public JpegReader, public ::testing::WithParamInterface<ColourCase> {};
+
+TEST_P(ColourFiles, DecodeTo24BitsExactlyLikeTheLibrary)
+{
+    const ColourCase& c = GetParam();
+    const QByteArray jpeg = cjpeg(Photo(c.width, c.height, 3), c.options);
+    const Picture picture = DecodeJpeg(jpeg, JpegPixelFormat::Bits24);
+    EXPECT_EQ(picture.bitsPerPixel(), 24);
+    EXPECT_EQ(picture.image().format(), QImage::Format_BGR888);
+    EXPECT_TRUE(SamePixels(picture, djpeg(jpeg)));
+}
+
+TEST_P(ColourFiles, DecodeTo8BitsWith236ColoursLikeTheLibrary)
+{
+    const ColourCase& c = GetParam();
+    const QByteArray jpeg = cjpeg(Photo(c.width, c.height, 3), c.options);
+    const Picture picture = DecodeJpeg(jpeg, JpegPixelFormat::Bits8);
+    EXPECT_EQ(picture.bitsPerPixel(), 8);
+    EXPECT_EQ(picture.image().format(), QImage::Format_Indexed8);
+    EXPECT_GE(picture.colourTable().size(), 1);
+    EXPECT_LE(picture.colourTable().size(), 236);
+    EXPECT_TRUE(SamePixels(picture, djpeg(jpeg, {"-colors", "236"})));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ColourFiles, ::testing::ValuesIn(kColourCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(JpegReader, PhotoReducedTo8BitsUsesTheFull236Colours)
+{
+    const QByteArray jpeg = cjpeg(Photo(160, 120, 3), {});
+    EXPECT_EQ(DecodeJpeg(jpeg, JpegPixelFormat::Bits8).colourTable().size(), 236);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Greyscale files
+
+struct GreyCase {
+    const char* name;
+    int width;
+    int height;
+    QStringList options;
+};
+
+const GreyCase kGreyCases[] = {
+    {"Baseline", 123, 85, {}},
+    {"Progressive", 77, 59, {"-progressive"}},
+    {"Arithmetic", 50, 31, {"-arithmetic"}},
+};
+
+void PrintTo(const GreyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class GreyFiles : public JpegReader, public ::testing::WithParamInterface<GreyCase> {};
+
+TEST_P(GreyFiles, DecodeTo236GreyLevelsLikeTheLibraryInEitherFormat)
+{
+    const GreyCase& c = GetParam();
+    const QByteArray jpeg = cjpeg(Photo(c.width, c.height, 1), c.options);
+    const Raster reference = djpeg(jpeg, {"-colors", "236"});
+    for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8}) {
+        const Picture picture = DecodeJpeg(jpeg, format);
+        EXPECT_EQ(picture.bitsPerPixel(), 8);
+        ASSERT_EQ(picture.image().format(), QImage::Format_Indexed8);
+        const QVector<QRgb> table = picture.colourTable();
+        ASSERT_EQ(table.size(), 236);
+        for (int i = 0; i < table.size(); ++i) {
+            EXPECT_EQ(qRed(table[i]), qGreen(table[i])) << "entry " << i;
+            EXPECT_EQ(qRed(table[i]), qBlue(table[i])) << "entry " << i;
+            if (i > 0) {
+                EXPECT_GT(qRed(table[i]), qRed(table[i - 1])) << "entry " << i;
+            }
+        }
+        EXPECT_EQ(qRed(table.front()), 0);
+        EXPECT_EQ(qRed(table.back()), 255);
+        EXPECT_TRUE(SamePixels(picture, reference));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, GreyFiles, ::testing::ValuesIn(kGreyCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Damaged files
+
+TEST_F(JpegReader, FileCutOffInTheMiddleLoadsWithTheRestFilledIn)
+{
+    for (const QStringList& options : {QStringList{}, QStringList{"-progressive"}}) {
+        const QByteArray whole = cjpeg(Photo(200, 150, 3), options);
+        const QByteArray cut = whole.left(whole.size() / 2);
+        Picture picture;
+        ASSERT_NO_THROW(picture = DecodeJpeg(cut, JpegPixelFormat::Bits24)) << options.join(' ').toStdString();
+        EXPECT_EQ(picture.width(), 200);
+        EXPECT_EQ(picture.height(), 150);
+        EXPECT_EQ(picture.bitsPerPixel(), 24);
+        // The library's own file reader ends a cut-off file the same way.
+        EXPECT_TRUE(SamePixels(picture, djpeg(cut, {}, true)));
+    }
+}
+
+TEST_F(JpegReader, CutOffBaselineFileKeepsTheRowsItHolds)
+{
+    const QByteArray whole = cjpeg(Photo(200, 150, 3), {});
+    const Picture full = DecodeJpeg(whole, JpegPixelFormat::Bits24);
+    const Picture cut = DecodeJpeg(whole.left(whole.size() / 2), JpegPixelFormat::Bits24);
+    for (int y = 0; y < 16; ++y) {
+        EXPECT_EQ(0, std::memcmp(full.image().constScanLine(y), cut.image().constScanLine(y), 200 * 3))
+            << "row " << y;
+    }
+    // The missing part is filled, not left as it was: the bottom rows differ from the photo's.
+    EXPECT_NE(0, std::memcmp(full.image().constScanLine(149), cut.image().constScanLine(149), 200 * 3));
+}
+
+TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
+{
+    const QByteArray good = cjpeg(Photo(40, 30, 3), {});
+
+    QByteArray badHuffman = good;
+    const qsizetype dht = FindSegment(badHuffman, {0xC4});
+    ASSERT_GE(dht, 0);
+    badHuffman[dht + 5] = char(0xFF);  // 255 codes of length 1: more than a table can hold
+
+    const qsizetype sos = good.indexOf(QByteArray("\xFF\xDA", 2));
+    ASSERT_GT(sos, 0);
+
+    struct Case {
+        const char* name;
+        QByteArray file;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"empty", QByteArray(), JpegError(41)},
+        {"bitmap", QByteArray("BM\x46\0\0\0\0\0\0\0\x36\0\0\0", 14) + QByteArray(60, '\0'), JpegError(52)},
+        {"png", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), JpegError(52)},
+        {"gif", QByteArray("GIF89a\x01\0\x01\0\0\0\0", 13), JpegError(52)},
+        {"one 0xFF byte", QByteArray("\xFF", 1), JpegError(52)},
+        {"one zero byte", QByteArray(1, '\0'), JpegError(52)},
+        {"start-of-image only", QByteArray("\xFF\xD8", 2), JpegError(JERR_NO_IMAGE)},
+        {"cut before the first scan", good.left(sos), JpegError(JERR_SOF_NO_SOS)},
+        {"bogus Huffman table", badHuffman, JpegError(JERR_BAD_HUFF_TABLE)},
+    };
+    for (const Case& c : cases) {
+        for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8})
+            EXPECT_EQ(FailureOf(c.file, format), c.message) << c.name;
+    }
+}
+
+TEST_F(JpegReader, LongMarkerSegmentsAreSkippedEvenPastTheEnd)
+{
+    const QByteArray good = cjpeg(Photo(45, 35, 3), {});
+    const Picture plain = DecodeJpeg(good, JpegPixelFormat::Bits24);
+
+    // An application segment of nearly the largest length, spanning many read blocks.
+    const int length = 65533;
+    QByteArray segment("\xFF\xE1", 2);
+    segment += char(length >> 8);
+    segment += char(length & 0xFF);
+    for (int i = 0; i < length - 2; ++i)
+        segment += char(i % 251);
+    const QByteArray withSegment = good.left(2) + segment + good.mid(2);
+    const Picture skipped = DecodeJpeg(withSegment, JpegPixelFormat::Bits24);
+    ASSERT_EQ(skipped.width(), 45);
+    EXPECT_EQ(skipped.image(), plain.image());
+
+    // The same file cut inside the segment: the skip runs past the end of the file.
+    for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000)})
+        EXPECT_EQ(FailureOf(withSegment.left(cut)), JpegError(JERR_NO_IMAGE)) << cut;
+}
+
+TEST_F(JpegReader, RepeatedFailuresLeakNothing)
+{
+    QByteArray notJpeg("GIF89a", 6);
+    QByteArray badHuffman = cjpeg(Photo(40, 30, 3), {"-progressive"});
+    badHuffman[FindSegment(badHuffman, {0xC4}) + 5] = char(0xFF);
+    QByteArray tooBig = cjpeg(Photo(40, 30, 3), {});
+    PatchFrameSize(tooBig, 60000, 60000);
+    const QByteArray files[] = {notJpeg, badHuffman, tooBig, QByteArray()};
+
+    auto residentKb = [] {
+        std::ifstream status("/proc/self/statm");
+        long size = 0, resident = 0;
+        status >> size >> resident;
+        return resident * 4;
+    };
+    auto round = [&](int times) {
+        for (int i = 0; i < times; ++i) {
+            for (const QByteArray& f : files)
+                EXPECT_THROW(DecodeJpeg(f, JpegPixelFormat::Bits24), Failure);
+        }
+    };
+    round(50);
+    const long before = residentKb();
+    round(1000);
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer freed memory stays in quarantine; its leak check covers this.
+    EXPECT_LT(residentKb() - before, 4096) << "kB gained over 4000 failed decodes";
+#else
+    (void)before;
+#endif
+}
+
+// ---------------------------------------------------------------------------------------------
+// Oversized and hostile files
+
+TEST_F(JpegReader, HugeClaimedPictureIsRefusedQuickly)
+{
+    const QByteArray small = cjpeg(Photo(40, 30, 3), {});
+    struct Case {
+        int width;
+        int height;
+        JpegPixelFormat format;
+        std::string message;
+    };
+    const Case cases[] = {
+        {65500, 65500, JpegPixelFormat::Bits24, kOutOfResources},
+        {65500, 65500, JpegPixelFormat::Bits8, kOutOfResources},
+        {20000, 20000, JpegPixelFormat::Bits24, kOutOfResources},
+        // 400 MB of 8-bit pixels would fit, but reducing the colours in two passes buffers the
+        // whole picture at 24 bits first: the decoder's memory limit refuses that.
+        {20000, 20000, JpegPixelFormat::Bits8, JpegError(JERR_NO_BACKING_STORE)},
+    };
+    for (const Case& c : cases) {
+        QByteArray file = small;
+        PatchFrameSize(file, c.width, c.height);
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_EQ(FailureOf(file, c.format), c.message) << c.width << "x" << c.height;
+        EXPECT_LT(timer.elapsed(), 500) << c.width << "x" << c.height;
+    }
+}
+
+TEST_F(JpegReader, ProgressiveFileWhoseCoefficientsWouldTakeGigabytesIsRefused)
+{
+    // 15000 x 15000 fits the picture limit (675 MB of 24-bit pixels), but its 4:4:4
+    // coefficients alone would take 1.35 GB.
+    QByteArray file = cjpeg(Photo(40, 30, 3), {"-progressive", "-sample", "1x1"});
+    PatchFrameSize(file, 15000, 15000);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(FailureOf(file), JpegError(JERR_NO_BACKING_STORE));
+    EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST_F(JpegReader, ThousandsOfTinyScansAreRefusedQuickly)
+{
+    const Raster photo = Photo(24, 16, 3);
+    const std::vector<jpeg_scan_info> script = SuccessiveScript(63);
+    ASSERT_GT(script.size(), 2000u);
+    const QByteArray file = Compress(photo.data, photo.width, photo.height, 3, JCS_RGB, JCS_YCbCr, false, script);
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(FailureOf(file), JpegError(JERR_BAD_PROGRESSION));
+    EXPECT_LT(timer.elapsed(), 1000);
+}
+
+TEST_F(JpegReader, HundredsOfScansStillDecode)
+{
+    const Raster photo = Photo(37, 29, 3);
+    const std::vector<jpeg_scan_info> script = SuccessiveScript(20);
+    ASSERT_GT(script.size(), 600u);
+    const QByteArray file = Compress(photo.data, photo.width, photo.height, 3, JCS_RGB, JCS_YCbCr, false, script);
+    EXPECT_TRUE(SamePixels(DecodeJpeg(file, JpegPixelFormat::Bits24), djpeg(file)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Four and two components
+
+struct InkPatch {
+    int c, m, y, k;  // ink amounts, 255 = full ink
+    int r, g, b;     // the colour they make
+};
+const InkPatch kPatches[] = {
+    {0, 255, 255, 0, 255, 0, 0},
+    {255, 0, 255, 0, 0, 255, 0},
+    {255, 255, 0, 0, 0, 0, 255},
+    {0, 0, 0, 128, 127, 127, 127},
+};
+
+// Four flat 16 x 16 patches side by side, stored as inks (inverted, as Adobe applications
+// store them, when asked).
+QByteArray InkSamples(bool inverted)
+{
+    QByteArray samples(64 * 16 * 4, '\0');
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 64; ++x) {
+            const InkPatch& p = kPatches[x / 16];
+            const int inks[4] = {p.c, p.m, p.y, p.k};
+            for (int i = 0; i < 4; ++i)
+                samples[(y * 64 + x) * 4 + i] = char(inverted ? 255 - inks[i] : inks[i]);
+        }
+    }
+    return samples;
+}
+
+void ExpectPatchColours(const Picture& picture, int tolerance)
+{
+    ASSERT_EQ(picture.width(), 64);
+    ASSERT_EQ(picture.height(), 16);
+    for (int i = 0; i < 4; ++i) {
+        const Colour c = picture.pixel(i * 16 + 8, 8);
+        const int r = int(c & 0xFF), g = int(c >> 8 & 0xFF), b = int(c >> 16 & 0xFF);
+        EXPECT_NEAR(r, kPatches[i].r, tolerance) << "patch " << i;
+        EXPECT_NEAR(g, kPatches[i].g, tolerance) << "patch " << i;
+        EXPECT_NEAR(b, kPatches[i].b, tolerance) << "patch " << i;
+    }
+}
+
+TEST_F(JpegReader, FourComponentFilesShowTheirColours)
+{
+    struct Case {
+        const char* name;
+        J_COLOR_SPACE fileSpace;
+        bool adobe;
+    };
+    const Case cases[] = {
+        {"plain CMYK", JCS_CMYK, false},
+        {"Adobe CMYK", JCS_CMYK, true},
+        {"Adobe YCCK", JCS_YCCK, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray file = Compress(InkSamples(c.adobe), 64, 16, 4, JCS_CMYK, c.fileSpace, c.adobe);
+        const Picture wide = DecodeJpeg(file, JpegPixelFormat::Bits24);
+        EXPECT_EQ(wide.bitsPerPixel(), 24);
+        ExpectPatchColours(wide, 6);
+        const Picture reduced = DecodeJpeg(file, JpegPixelFormat::Bits8);
+        EXPECT_EQ(reduced.bitsPerPixel(), 8);
+        ExpectPatchColours(reduced, 12);
+    }
+}
+
+TEST_F(JpegReader, AdobeCmykPhotoMatchesTheLibrarysConversion)
+{
+    // djpeg turns the inks of a CMYK file into colours as Adobe files store them.
+    const Raster inks = Photo(83, 47, 3);
+    QByteArray samples(83 * 47 * 4, '\0');
+    for (int i = 0; i < 83 * 47; ++i) {
+        for (int c = 0; c < 3; ++c)
+            samples[i * 4 + c] = inks.data[i * 3 + c];
+        samples[i * 4 + 3] = char(255 - (i % 83) * 2);
+    }
+    const QByteArray file = Compress(samples, 83, 47, 4, JCS_CMYK, JCS_CMYK, true);
+    const Picture picture = DecodeJpeg(file, JpegPixelFormat::Bits24);
+    EXPECT_TRUE(SamePixels(picture, djpeg(file)));
+}
+
+TEST_F(JpegReader, TwoComponentFileIsRefusedByTheDecoder)
+{
+    const Raster photo = Photo(32, 16, 2);
+    const QByteArray file = Compress(photo.data, 32, 16, 2, JCS_UNKNOWN, JCS_UNKNOWN, false);
+    EXPECT_EQ(FailureOf(file, JpegPixelFormat::Bits24), JpegError(JERR_CONVERSION_NOTIMPL));
+    EXPECT_EQ(FailureOf(file, JpegPixelFormat::Bits8), JpegError(JERR_CONVERSION_NOTIMPL));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel format
+
+TEST(JpegPixelFormatChoice, EightBitScreensGetEightBitPictures)
+{
+    const std::pair<int, JpegPixelFormat> cases[] = {
+        {1, JpegPixelFormat::Bits8},   {4, JpegPixelFormat::Bits8},   {8, JpegPixelFormat::Bits8},
+        {15, JpegPixelFormat::Bits24}, {16, JpegPixelFormat::Bits24}, {24, JpegPixelFormat::Bits24},
+        {32, JpegPixelFormat::Bits24},
+    };
+    for (auto [depth, format] : cases)
+        EXPECT_EQ(JpegPixelFormatForScreenDepth(depth), format) << depth;
+}
+
+TEST_F(JpegReader, DecodingFollowsTheDefaultPixelFormat)
+{
+    EXPECT_EQ(DefaultJpegPixelFormat(), JpegPixelFormat::Bits24);
+    const QByteArray jpeg = cjpeg(Photo(30, 20, 3), {});
+    EXPECT_EQ(DecodeJpeg(jpeg).bitsPerPixel(), 24);
+    SetDefaultJpegPixelFormat(JpegPixelFormat::Bits8);
+    EXPECT_EQ(DefaultJpegPixelFormat(), JpegPixelFormat::Bits8);
+    const int bits = DecodeJpeg(jpeg).bitsPerPixel();
+    SetDefaultJpegPixelFormat(JpegPixelFormat::Bits24);
+    EXPECT_EQ(bits, 8);
+}
+
+}  // namespace
+}  // namespace pictures

@@ -1,0 +1,291 @@
+#include "pictures/loading.h"
+
+#include "pictures/failure.h"
+#include "pictures/picture.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <unistd.h>
+
+namespace pictures {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Extension rule
+
+TEST(ExtensionOf, TakesTheTextFromTheLastDotWhenNoSeparatorFollowsIt)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"C:\\pic\\cat.tar.bmp", ".bmp"},
+        {"C:\\pic.old\\cat", ""},
+        {"/home/a.b/cat", ""},
+        {"/home/a/cat.jpg", ".jpg"},
+        {"cat.BMP", ".BMP"},
+        {"cat", ""},
+        {"cat.", "."},
+        {"dir/.bmp", ".bmp"},
+        {"C:cat", ""},
+        {"C:.bmp", ".bmp"},
+        {"a.b:cat", ""},
+        {"", ""},
+        {"猫.bmp", ".bmp"},
+        {"写真.フォルダ/猫", ""},
+        {"写真/猫.じぇいぺぐ", ".じぇいぺぐ"},
+    };
+    for (auto [name, extension] : cases)
+        EXPECT_EQ(ExtensionOf(name), extension) << name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading files
+
+class Loading : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    QString write(const QString& name, const QByteArray& bytes) const
+    {
+        QFile f(path(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            throw std::runtime_error("cannot write " + name.toStdString());
+        return path(name);
+    }
+
+    // A small colour JPEG made by cjpeg.
+    QByteArray jpeg()
+    {
+        QByteArray ppm("P6\n19 11\n255\n");
+        for (int y = 0; y < 11; ++y) {
+            for (int x = 0; x < 19; ++x)
+                {
+                ppm += char(x * 13);
+                ppm += char(y * 23);
+                ppm += char((x * y) & 0xFF);
+            }
+        }
+        const QString input = write("input.ppm", ppm);
+        QProcess process;
+        process.start("cjpeg", {input});
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() != 0)
+            throw std::runtime_error("cjpeg failed");
+        return process.readAllStandardOutput();
+    }
+
+    static std::string message(const QString& file)
+    {
+        try {
+            LoadPictureFile(file);
+        } catch (const Failure& failure) {
+            return failure.what();
+        }
+        return "(loaded)";
+    }
+
+    static std::string cannotOpen(const QString& file)
+    {
+        return "ファイル " + file.toStdString() + " は開けません";
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// A 3 x 2 bitmap of 24 bits per pixel, rows bottom-up and padded to 4 bytes:
+// top row red, green, blue; bottom row white, black, grey.
+QByteArray TinyBitmap()
+{
+    const int rowBytes = 12;
+    const int pixelBytes = rowBytes * 2;
+    QByteArray b;
+    auto u16 = [&](int v) { b += char(v & 0xFF); b += char(v >> 8 & 0xFF); };
+    auto u32 = [&](int v) { u16(v & 0xFFFF); u16(v >> 16 & 0xFFFF); };
+    b += "BM";
+    u32(14 + 40 + pixelBytes);
+    u32(0);
+    u32(14 + 40);
+    u32(40);
+    u32(3);
+    u32(2);
+    u16(1);
+    u16(24);
+    u32(0);
+    u32(pixelBytes);
+    u32(2835);
+    u32(2835);
+    u32(0);
+    u32(0);
+    const QByteArray bottom("\xFF\xFF\xFF\x00\x00\x00\x80\x80\x80\0\0\0", rowBytes);
+    const QByteArray top("\x00\x00\xFF\x00\xFF\x00\xFF\x00\x00\0\0\0", rowBytes);
+    return b + bottom + top;
+}
+
+TEST_F(Loading, BmpNameReadsABitmap)
+{
+    const Picture picture = LoadPictureFile(write("cat.bmp", TinyBitmap()));
+    ASSERT_EQ(picture.width(), 3);
+    ASSERT_EQ(picture.height(), 2);
+    EXPECT_EQ(picture.bitsPerPixel(), 24);
+    EXPECT_EQ(picture.pixel(0, 0), 0x000000FFu);
+    EXPECT_EQ(picture.pixel(1, 0), 0x0000FF00u);
+    EXPECT_EQ(picture.pixel(2, 0), 0x00FF0000u);
+    EXPECT_EQ(picture.pixel(0, 1), 0x00FFFFFFu);
+    EXPECT_EQ(picture.pixel(2, 1), 0x00808080u);
+}
+
+TEST_F(Loading, OnlyTheExactLowerCaseBmpGoesToTheBitmapReader)
+{
+    for (const char* name : {"CAT.BMP", "cat.Bmp", "cat.bmp.old", "cat.dib", "cat"}) {
+        EXPECT_EQ(message(write(name, TinyBitmap())), "JPEG エラー #52") << name;
+    }
+}
+
+TEST_F(Loading, JpegNamedBmpIsRefusedByTheBitmapReader)
+{
+    EXPECT_EQ(message(write("cat.bmp", jpeg())), kBitmapInvalid);
+}
+
+TEST_F(Loading, JpegUnderAnyOtherNameLoads)
+{
+    const QByteArray file = jpeg();
+    for (const char* name : {"cat.jpg", "cat.jpeg", "cat.JPG", "cat.jpe", "cat.jfif", "cat", "cat.",
+                             "cat.BMP", "写真.jpg"}) {
+        SCOPED_TRACE(name);
+        Picture picture;
+        ASSERT_NO_THROW(picture = LoadPictureFile(write(name, file)));
+        EXPECT_EQ(picture.width(), 19);
+        EXPECT_EQ(picture.height(), 11);
+        EXPECT_EQ(picture.bitsPerPixel(), 24);
+    }
+}
+
+TEST_F(Loading, EmptyJpegFileFailsWithError41)
+{
+    EXPECT_EQ(message(write("cat.jpg", QByteArray())), "JPEG エラー #41");
+    EXPECT_EQ(message(write("cat", QByteArray())), "JPEG エラー #41");
+}
+
+TEST_F(Loading, UnopenableFilesNameTheFile)
+{
+    const QString missing = path("nothing.jpg");
+    EXPECT_EQ(message(missing), cannotOpen(missing));
+    const QString missingBmp = path("写真なし.bmp");
+    EXPECT_EQ(message(missingBmp), cannotOpen(missingBmp));
+
+    ASSERT_TRUE(QDir(path("")).mkpath("folder.bmp"));
+    ASSERT_TRUE(QDir(path("")).mkpath("folder"));
+    EXPECT_EQ(message(path("folder.bmp")), cannotOpen(path("folder.bmp")));
+    EXPECT_EQ(message(path("folder")), cannotOpen(path("folder")));
+    EXPECT_EQ(message(path("folder/")), cannotOpen(path("folder/")));
+}
+
+TEST_F(Loading, UnreadableFileNamesTheFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    const QString file = write("locked.jpg", jpeg());
+    ASSERT_TRUE(QFile::setPermissions(file, QFileDevice::WriteOwner));
+    EXPECT_EQ(message(file), cannotOpen(file));
+}
+
+TEST_F(Loading, ReadWholeFileGivesEveryByte)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 10000; ++i)
+        bytes += char((i * 7) % 256);  // zero bytes included, longer than one read block
+    EXPECT_EQ(ReadWholeFile(write("data.bin", bytes)), bytes);
+    EXPECT_EQ(ReadWholeFile(write("empty.bin", QByteArray())), QByteArray());
+    EXPECT_THROW(ReadWholeFile(path("none.bin")), Failure);
+}
+
+TEST_F(Loading, DevicesAreNotReadForever)
+{
+    EXPECT_EQ([] {
+        try {
+            ReadWholeFile("/dev/zero");
+        } catch (const Failure& failure) {
+            return std::string(failure.what());
+        }
+        return std::string("(read)");
+    }(), "ファイル /dev/zero は開けません");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registry
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { UnregisterJpegFormats(); }
+    void TearDown() override { UnregisterJpegFormats(); }
+
+    static std::vector<std::string> extensions()
+    {
+        std::vector<std::string> out;
+        for (const PictureFormat& f : RegisteredFormats())
+            out.push_back(f.extension);
+        return out;
+    }
+};
+
+TEST_F(Registry, StartsWithTheToolkitsFormats)
+{
+    const std::vector<PictureFormat>& formats = RegisteredFormats();
+    ASSERT_EQ(formats.size(), 4u);
+    EXPECT_EQ(formats[0].extension, "wmf");
+    EXPECT_EQ(formats[0].description, "メタファイル");
+    EXPECT_EQ(formats[0].kind, PictureKind::Metafile);
+    EXPECT_EQ(formats[1].extension, "emf");
+    EXPECT_EQ(formats[1].description, "エンハンス メタファイル");
+    EXPECT_EQ(formats[1].kind, PictureKind::Metafile);
+    EXPECT_EQ(formats[2].extension, "ico");
+    EXPECT_EQ(formats[2].description, "アイコン");
+    EXPECT_EQ(formats[2].kind, PictureKind::Icon);
+    EXPECT_EQ(formats[3].extension, "bmp");
+    EXPECT_EQ(formats[3].description, "ビットマップ");
+    EXPECT_EQ(formats[3].kind, PictureKind::Bitmap);
+}
+
+TEST_F(Registry, JpegRegistrationAppendsOnceAndIsRemovedAgain)
+{
+    EXPECT_EQ(FindPictureFormat("jpg"), nullptr);
+    RegisterJpegFormats();
+    RegisterJpegFormats();
+    EXPECT_EQ(extensions(), (std::vector<std::string>{"wmf", "emf", "ico", "bmp", "jpeg", "jpg"}));
+    for (const PictureFormat& f : RegisteredFormats()) {
+        if (f.kind == PictureKind::Jpeg) {
+            EXPECT_EQ(f.description, "JPEG イメージファイル");
+        }
+    }
+    UnregisterJpegFormats();
+    EXPECT_EQ(extensions(), (std::vector<std::string>{"wmf", "emf", "ico", "bmp"}));
+    EXPECT_EQ(FindPictureFormat("jpeg"), nullptr);
+}
+
+TEST_F(Registry, LookupIgnoresCaseAndTheDot)
+{
+    RegisterJpegFormats();
+    const std::pair<const char*, PictureKind> found[] = {
+        {"jpg", PictureKind::Jpeg},      {".JPG", PictureKind::Jpeg},  {"Jpeg", PictureKind::Jpeg},
+        {".bmp", PictureKind::Bitmap},   {"BMP", PictureKind::Bitmap}, {"ico", PictureKind::Icon},
+        {".Emf", PictureKind::Metafile}, {"wmf", PictureKind::Metafile},
+    };
+    for (auto [extension, kind] : found) {
+        const PictureFormat* f = FindPictureFormat(extension);
+        ASSERT_NE(f, nullptr) << extension;
+        EXPECT_EQ(f->kind, kind) << extension;
+    }
+    for (const char* extension : {"", ".", "png", "jpe", "..jpg", "jpg.", "bmpx"})
+        EXPECT_EQ(FindPictureFormat(extension), nullptr) << extension;
+}
+
+}  // namespace
+}  // namespace pictures
