@@ -17,6 +17,8 @@ int main(int, char** argv)
     int argc = 1;
     char* args[] = {argv[0], nullptr};
     QApplication app(argc, args);
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mozario.Mozario"));
 
     // The toolkit's file dialog keeps its history in the user's settings; the game saves
     // nothing, so that goes to a folder that is removed at exit.
