@@ -10,7 +10,7 @@ packages=(
   fonts-ipafont-gothic
   libgtest-dev
   xvfb xdotool x11-utils imagemagick faketime
-  desktop-file-utils appstream
+  desktop-file-utils appstream file
 )
 if [ "${MOZARIO_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
 if [ "${MOZARIO_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
