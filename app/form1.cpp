@@ -53,6 +53,27 @@ pictures::Picture BuiltInPicture()
     return pictures::ReadBitmap(file.readAll());
 }
 
+// Composes the work picture for the board. While the board still shows the last composition it
+// shares the work picture's pixels, and the composition would first copy every one of them only
+// to overwrite them; the board lets go of them for the moment (nothing is painted inside a
+// handler) and takes the new composition afterwards.
+void ComposeForBoard(TForm1* form)
+{
+    const pictures::Picture& work = form->Image3->Picture();
+    const bool boardShares = !work.isEmpty() && form->Image1->Picture().storage() == work.storage();
+    if (boardShares)
+        form->Image1->SetPicture(pictures::Picture());
+    try {
+        DrawPieces(form->Game.PieceCount, form->Game.PieceWidth, form->Game.PieceHeight, form->Game.PieceLeft,
+                   form->Game.PieceTop, form->Game.PieceOrder);
+    } catch (...) {
+        if (boardShares)
+            form->Image1->SetPicture(form->Image3->Picture());
+        throw;
+    }
+    form->Image1->SetPicture(form->Image3->Picture());
+}
+
 }  // namespace
 
 TForm1::TForm1()
@@ -231,9 +252,7 @@ void TForm1::N2Click(QObject*)
     puzzle::StartNewGame(Game, Image2->width(), Image2->height());
     Timer1->SetEnabled(true);
     Edit3->setText(QString::number(Game.TimeLeft));
-    DrawPieces(Game.PieceCount, Game.PieceWidth, Game.PieceHeight, Game.PieceLeft, Game.PieceTop,
-               Game.PieceOrder);
-    Image1->SetPicture(Image3->Picture());
+    ComposeForBoard(this);
     Image4->SetPicture(Image2->Picture());
 }
 
@@ -288,9 +307,7 @@ void TForm1::Timer1Timer(QObject*)
 void TForm1::Timer2Timer(QObject*)
 {
     Timer2->SetEnabled(false);
-    DrawPieces(Game.PieceCount, Game.PieceWidth, Game.PieceHeight, Game.PieceLeft, Game.PieceTop,
-               Game.PieceOrder);
-    Image1->SetPicture(Image3->Picture());
+    ComposeForBoard(this);
     if (puzzle::FinishIfSolved(Game)) {
         Timer1->SetEnabled(false);
         ShowBanner(puzzle::kClearBanner);

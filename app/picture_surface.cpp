@@ -68,8 +68,9 @@ void TImage::mousePressEvent(QMouseEvent* event)
     }
     event->accept();
     if (OnMouseDown) {
-        const QPoint p = event->position().toPoint();
-        OnMouseDown(this, button, p.x(), p.y());
+        // The layout pixel under the pointer, also when a layout pixel spans several device pixels.
+        const QPointF p = event->position();
+        OnMouseDown(this, button, static_cast<int>(std::floor(p.x())), static_cast<int>(std::floor(p.y())));
     }
 }
 

@@ -65,7 +65,9 @@ void PressCell(TForm1* form, int cell)
 
 std::vector<Row> RegisterProcessCases()
 {
-    auto configure = [](benchmark::internal::Benchmark* b) { Configure(b)->UseManualTime()->Iterations(10); };
+    auto configure = [](benchmark::internal::Benchmark* b) {
+        b->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(10)->Repetitions(3)->ReportAggregatesOnly(true);
+    };
     configure(benchmark::RegisterBenchmark("startup/mozario",
                                            [](benchmark::State& s) { StartUp(s, MOZARIO_STARTUP_PROBE); }));
     configure(benchmark::RegisterBenchmark("startup/minimal",

@@ -18,7 +18,7 @@ void CollectingReporter::ReportRuns(const std::vector<Run>& runs)
 {
     for (const Run& run : runs) {
         if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-            medians_[run.run_name.str()] =
+            medians_[run.run_name.function_name] =
                 run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
     }
     ConsoleReporter::ReportRuns(runs);

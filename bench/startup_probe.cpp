@@ -2,16 +2,10 @@
 // its window so that a benchmark can time start-up to the first painted window.
 
 #include "app/form1.h"
-#include "pictures/jpeg_reader.h"
-#include "pictures/loading.h"
+#include "app/startup.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QScreen>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
-#include <QTranslator>
 #include <cstdlib>
 
 namespace {
@@ -43,19 +37,7 @@ int main(int, char** argv)
     FirstPaintExit exitAfterPaint;
     app.installEventFilter(&exitAfterPaint);
 
-    QTemporaryDir scratchSettings;
-    if (scratchSettings.isValid()) {
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, scratchSettings.path());
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, scratchSettings.path());
-    }
-
-    QTranslator qtTexts;
-    if (qtTexts.load(QStringLiteral("qt_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTexts);
-
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    pictures::SetDefaultJpegPixelFormat(pictures::JpegPixelFormatForScreenDepth(screen ? screen->depth() : 24));
-    pictures::RegisterJpegFormats();
+    ProgramSetup setup(app);
 
     TForm1* form = CreateMainWindow();
     form->show();

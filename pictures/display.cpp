@@ -63,25 +63,29 @@ QImage StretchForDisplay(const Picture& picture, int width, int height)
         const bool shrinkX = pw > width, shrinkY = ph > height;
         if (picture.bitsPerPixel() == 1 && (shrinkX || shrinkY)) {
             // Shrinking a two-colour picture keeps the first table colour wherever any of the
-            // merged pixels has it, so thin dark lines on a light ground do not vanish.
+            // merged pixels has it, so thin dark lines on a light ground do not vanish. Every
+            // pixel counts, so each band of merged rows is folded once into its smallest index
+            // per column (a loop the compiler vectorises); index 0 is the first colour.
+            std::vector<uchar> bandMin(static_cast<size_t>(pw));
             for (int y = 0; y < height; ++y) {
                 QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
                 const int rowFrom = rows[size_t(y)];
                 const int rowEnd = shrinkY ? rowsEnd[size_t(y)] : rowFrom + 1;
+                const uchar* first = image.constScanLine(rowFrom);
+                std::copy(first, first + pw, bandMin.begin());
+                for (int sy = rowFrom + 1; sy < rowEnd; ++sy) {
+                    const uchar* s = image.constScanLine(sy);
+                    uchar* m = bandMin.data();
+                    for (int sx = 0; sx < pw; ++sx)
+                        m[sx] = std::min(m[sx], s[sx]);
+                }
                 for (int x = 0; x < width; ++x) {
                     const int colFrom = columns[size_t(x)];
                     const int colEnd = shrinkX ? columnsEnd[size_t(x)] : colFrom + 1;
-                    bool first = false;
-                    for (int sy = rowFrom; sy < rowEnd && !first; ++sy) {
-                        const uchar* s = image.constScanLine(sy);
-                        for (int sx = colFrom; sx < colEnd; ++sx) {
-                            if (s[sx] == 0) {
-                                first = true;
-                                break;
-                            }
-                        }
-                    }
-                    d[x] = first ? lut[0] : lut[image.constScanLine(rowFrom)[colFrom]];
+                    bool hasFirst = false;
+                    for (int sx = colFrom; sx < colEnd; ++sx)
+                        hasFirst |= bandMin[size_t(sx)] == 0;
+                    d[x] = hasFirst ? lut[0] : lut[first[colFrom]];
                 }
             }
             break;
