@@ -7,9 +7,16 @@
 #include <QLibraryInfo>
 #include <QScreen>
 #include <QSettings>
+#include <malloc.h>
 
 ProgramSetup::ProgramSetup(QApplication& app)
 {
+    // Pictures of tens of megabytes come and go with every load, new game and exchange. Keeping
+    // freed memory in the process lets the next picture reuse pages that are already mapped,
+    // instead of mapping fresh ones and faulting in every page of them again.
+    mallopt(M_MMAP_MAX, 0);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mozario.Mozario"));
 

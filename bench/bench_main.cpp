@@ -5,6 +5,8 @@
 #include "bench/test_pictures.h"
 #include "app/form1.h"
 
+#include "app/startup.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -47,6 +49,7 @@ int main(int argc, char** argv)
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
+    ProgramSetup setup(app);
 
     if (argc == 3 && std::strcmp(argv[1], "--memory-child") == 0)
         return bench::MemoryChild(QString::fromLocal8Bit(argv[2]));
