@@ -260,6 +260,9 @@ bool TOpenPictureDialog::Execute()
 {
     using picture_dialog::PicturePane;
 
+    if (StandIn)
+        return StandIn(*this);
+
     QFileDialog dialog(owner_);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 class QLabel;
@@ -119,6 +120,11 @@ public:
 
     // Modal; true when the player confirmed a file. A cancelled dialog changes nothing.
     bool Execute();
+
+    // When set, Execute calls this instead of showing the dialog: it plays the player's part,
+    // setting FileName and returning whether a file was confirmed. Lets tests drive the load
+    // command with chosen files.
+    std::function<bool(TOpenPictureDialog&)> StandIn;
 
 private:
     QWidget* owner_;

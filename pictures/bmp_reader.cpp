@@ -378,6 +378,8 @@ Picture ReadBitmap(const QByteArray& file)
                                                         : 16;
     if (ImageBytesPerLine(width, depth) * height > kMaxPictureBytes)
         Fail(kBitmapInvalid);
+    if (!FileCanHoldPicture(in.size(), width, height))
+        Fail(kBitmapInvalid);
 
     // Colour table; above 8 bits a declared table is skipped.
     if (core)

@@ -8,7 +8,6 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-#include <new>
 #include <string>
 
 #include <jpeglib.h>
@@ -37,7 +36,7 @@ constexpr int kMaxScans = 1000;
 constexpr int kEmptyFileCode = 41;
 constexpr int kNotJpegCode = 52;
 
-// Colours of a 8-bit (colour-reduced) picture.
+// Colours of an 8-bit (colour-reduced) picture.
 constexpr int kReducedColours = 236;
 
 struct ErrorManager {
@@ -283,7 +282,8 @@ void RunDecoder(DecodeJob* job)
     const long long height = cinfo->output_height;
     const int depth = reduce ? 8 : 24;
     if (width > kMaxPictureSide || height > kMaxPictureSide
-        || BytesPerLine(width, depth) * height > kMaxPictureBytes) {
+        || BytesPerLine(width, depth) * height > kMaxPictureBytes
+        || !FileCanHoldPicture(job->file->size(), width, height)) {
         job->outcome = Outcome::TooLarge;
         jpeg_destroy_decompress(cinfo);
         return;

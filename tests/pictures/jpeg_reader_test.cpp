@@ -182,6 +182,22 @@ void PatchFrameSize(QByteArray& file, int width, int height)
     file[sof + 8] = char(width & 0xFF);
 }
 
+// Comment segments after the start-of-image marker, so the file reaches the given size: a file
+// claiming a huge picture must be large enough to plausibly hold it before the decoder's own
+// limits come into play.
+void PadTo(QByteArray& file, qsizetype size)
+{
+    QByteArray padding;
+    while (file.size() + padding.size() < size) {
+        const int length = 65535;
+        padding += QByteArray("\xFF\xFE", 2);
+        padding += char(length >> 8);
+        padding += char(length & 0xFF);
+        padding += QByteArray(length - 2, 'c');
+    }
+    file.insert(2, padding);
+}
+
 // Compresses samples with libjpeg directly, for what cjpeg cannot write.
 QByteArray Compress(const QByteArray& samples, int width, int height, int components,
                     J_COLOR_SPACE inSpace, J_COLOR_SPACE fileSpace, bool adobeMarker,
@@ -554,6 +570,7 @@ TEST_F(JpegReader, HugeClaimedPictureIsRefusedQuickly)
     for (const Case& c : cases) {
         QByteArray file = small;
         PatchFrameSize(file, c.width, c.height);
+        PadTo(file, qsizetype(qint64(c.width) * c.height / kMaxPixelsPerFileByte + 1));
         QElapsedTimer timer;
         timer.start();
         EXPECT_EQ(FailureOf(file, c.format), c.message) << c.width << "x" << c.height;
@@ -567,10 +584,45 @@ TEST_F(JpegReader, ProgressiveFileWhoseCoefficientsWouldTakeGigabytesIsRefused)
     // coefficients alone would take 1.35 GB.
     QByteArray file = cjpeg(Photo(40, 30, 3), {"-progressive", "-sample", "1x1"});
     PatchFrameSize(file, 15000, 15000);
+    PadTo(file, 15000LL * 15000 / kMaxPixelsPerFileByte + 1);
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(FailureOf(file), JpegError(JERR_NO_BACKING_STORE));
     EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST_F(JpegReader, SmallFileClaimingAHugePictureIsRefused)
+{
+    // Cut off or made up: decoding would fill hundreds of megabytes from a few hundred bytes.
+    const QByteArray small = cjpeg(Photo(40, 30, 3), {"-progressive"});
+    struct Case {
+        int width;
+        int height;
+        bool refused;
+    };
+    const Case cases[] = {
+        {4096, 2048, false},   // up to 8 megapixels any file may claim
+        {4097, 2048, true},
+        {16000, 12000, true},
+    };
+    for (const Case& c : cases) {
+        QByteArray file = small;
+        PatchFrameSize(file, c.width, c.height);
+        QElapsedTimer timer;
+        timer.start();
+        if (c.refused) {
+            EXPECT_EQ(FailureOf(file), kOutOfResources) << c.width << "x" << c.height;
+            // Large enough to hold it, the same file decodes, its missing part filled in (the
+            // largest case would only take long).
+            if (c.width < 10000) {
+                PadTo(file, qsizetype(qint64(c.width) * c.height / kMaxPixelsPerFileByte));
+                EXPECT_EQ(DecodeJpeg(file, JpegPixelFormat::Bits24).width(), c.width);
+            }
+        } else {
+            EXPECT_EQ(DecodeJpeg(file, JpegPixelFormat::Bits24).width(), c.width);
+        }
+        EXPECT_LT(timer.elapsed(), 3000) << c.width << "x" << c.height;
+    }
 }
 
 TEST_F(JpegReader, ThousandsOfTinyScansAreRefusedQuickly)

@@ -1,0 +1,664 @@
+// Bad files through the game's own load command: each gives its message (or, where the reader
+// works around the damage, loads), and a failure leaves the picture and the running game
+// exactly as they were.
+
+#include "app/error_box.h"
+#include "app/form1.h"
+#include "pictures/failure.h"
+#include "tests/support/bmp_file.h"
+#include "tests/support/memory.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+namespace {
+
+using bmp_file::BmpFile;
+using pictures::kBitmapInvalid;
+using pictures::kOutOfResources;
+using pictures::kStreamReadError;
+
+std::string JpegError(int code)
+{
+    return "JPEG エラー #" + std::to_string(code);
+}
+
+QByteArray Q(const std::string& s)
+{
+    return QByteArray(s.data(), qsizetype(s.size()));
+}
+
+QByteArray Bytes(std::initializer_list<int> values)
+{
+    QByteArray b;
+    for (int v : values)
+        b.append(char(v));
+    return b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG files made by cjpeg, and taken apart into their segments for surgery.
+
+QByteArray Ppm(int width, int height)
+{
+    QByteArray out = "P6\n" + QByteArray::number(width) + ' ' + QByteArray::number(height) + "\n255\n";
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            out.append(char(x * 255 / width));
+            out.append(char(y * 255 / height));
+            out.append(char((x * y) & 0xFF));
+        }
+    return out;
+}
+
+QByteArray Cjpeg(const QTemporaryDir& dir, const QStringList& options, int width = 48, int height = 32)
+{
+    const QString input = dir.filePath(QStringLiteral("cjpeg-input.ppm"));
+    QFile in(input);
+    if (!in.open(QIODevice::WriteOnly) || in.write(Ppm(width, height)) < 0)
+        return QByteArray();
+    in.close();
+    QProcess cjpeg;
+    cjpeg.start(QStringLiteral("cjpeg"), options + QStringList{input});
+    if (!cjpeg.waitForFinished(30000) || cjpeg.exitCode() != 0)
+        return QByteArray();
+    return cjpeg.readAllStandardOutput();
+}
+
+struct Segment {
+    int marker;
+    qsizetype start;
+    qsizetype end;  // a scan's segment runs to the end of its entropy-coded data
+};
+
+std::vector<Segment> Segments(const QByteArray& f)
+{
+    std::vector<Segment> out;
+    qsizetype pos = 2;
+    while (pos + 1 < f.size() && uchar(f[pos]) == 0xFF) {
+        const int marker = uchar(f[pos + 1]);
+        if (marker == 0xD9) {
+            out.push_back({marker, pos, pos + 2});
+            break;
+        }
+        qsizetype end = pos + 2 + (uchar(f[pos + 2]) << 8 | uchar(f[pos + 3]));
+        if (marker == 0xDA) {
+            while (end + 1 < f.size()) {
+                const int next = uchar(f[end + 1]);
+                if (uchar(f[end]) == 0xFF && next != 0 && !(next >= 0xD0 && next <= 0xD7))
+                    break;
+                ++end;
+            }
+        }
+        out.push_back({marker, pos, end});
+        pos = end;
+    }
+    return out;
+}
+
+std::optional<Segment> First(const QByteArray& f, std::initializer_list<int> markers)
+{
+    for (const Segment& s : Segments(f))
+        for (int m : markers)
+            if (s.marker == m)
+                return s;
+    return std::nullopt;
+}
+
+// A file with one scan per component (cjpeg's scan script "0;1;2;"), whose frame is then given
+// `components` components: the third is dropped, or copied as a fourth with a scan of its own.
+QByteArray WithComponents(const QByteArray& threeScans, int components)
+{
+    const std::vector<Segment> segs = Segments(threeScans);
+    QByteArray out = threeScans.left(2);
+    int scan = 0;
+    QByteArray lastScan;
+    for (const Segment& s : segs) {
+        QByteArray seg = threeScans.mid(s.start, s.end - s.start);
+        if (s.marker == 0xC0 || s.marker == 0xC1) {
+            const int length = (uchar(seg[2]) << 8 | uchar(seg[3]));
+            if (components == 2) {
+                seg.chop(3);
+                seg[9] = char(2);
+                seg[2] = char((length - 3) >> 8);
+                seg[3] = char((length - 3) & 0xFF);
+            } else {
+                QByteArray fourth = seg.right(3);
+                fourth[0] = char(4);
+                seg.append(fourth);
+                seg[9] = char(4);
+                seg[2] = char((length + 3) >> 8);
+                seg[3] = char((length + 3) & 0xFF);
+            }
+        }
+        if (s.marker == 0xDA) {
+            ++scan;
+            if (scan == 3) {
+                if (components == 2)
+                    continue;
+                lastScan = seg;
+            }
+        }
+        if (s.marker == 0xD9 && components == 4) {
+            lastScan[5] = char(4);  // the copied scan codes component 4
+            out.append(lastScan);
+        }
+        out.append(seg);
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window with a game running, and everything a failed load must leave alone.
+
+struct Before {
+    pictures::Picture source, work, board, preview;  // share the pixels: a write would detach
+    QImage sourcePixels, boardPixels, workPixels;
+    puzzle::GameFields game;
+    bool timer1 = false;
+    bool timer2 = false;
+};
+
+class BadFiles : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        form.reset(CreateMainWindow());
+        form->OpenPictureDialog1->StandIn = [this](TOpenPictureDialog& dialog) {
+            dialog.FileName = chosen;
+            return true;
+        };
+        form->N91->Action()->trigger();
+        form->N2Click(nullptr);
+        // A first piece chosen, so a half-made exchange is part of what must survive.
+        form->Image1MouseDown(form->Image1, puzzle::MouseButton::Left, 10, 10);
+        ASSERT_EQ(form->Game.Playing, 1);
+        ASSERT_EQ(form->Game.Selecting, 1);
+        ASSERT_EQ(form->Game.PieceCount, 9);
+    }
+
+    QString Write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        EXPECT_EQ(file.write(bytes), bytes.size());
+        return path;
+    }
+
+    Before Take() const
+    {
+        Before b;
+        b.source = form->Image2->Picture();
+        b.work = form->Image3->Picture();
+        b.board = form->Image1->Picture();
+        b.preview = form->Image4->Picture();
+        b.sourcePixels = b.source.image().copy();
+        b.workPixels = b.work.image().copy();
+        b.boardPixels = b.board.image().copy();
+        b.game = form->Game;
+        b.timer1 = form->Timer1->Enabled();
+        b.timer2 = form->Timer2->Enabled();
+        return b;
+    }
+
+    // Everything as before, but the remembered file name.
+    void ExpectUnchanged(const Before& b) const
+    {
+        const puzzle::GameFields& g = form->Game;
+        EXPECT_EQ(form->Image2->Picture().storage(), b.source.storage());
+        EXPECT_EQ(form->Image3->Picture().storage(), b.work.storage());
+        EXPECT_EQ(form->Image1->Picture().storage(), b.board.storage());
+        EXPECT_EQ(form->Image4->Picture().storage(), b.preview.storage());
+        EXPECT_TRUE(form->Image2->Picture().image() == b.sourcePixels);
+        EXPECT_TRUE(form->Image3->Picture().image() == b.workPixels);
+        EXPECT_TRUE(form->Image1->Picture().image() == b.boardPixels);
+        EXPECT_EQ(g.Playing, b.game.Playing);
+        EXPECT_EQ(g.PieceOrder, b.game.PieceOrder);
+        EXPECT_EQ(g.PieceLeft, b.game.PieceLeft);
+        EXPECT_EQ(g.PieceTop, b.game.PieceTop);
+        EXPECT_EQ(g.PieceCount, b.game.PieceCount);
+        EXPECT_EQ(g.PieceWidth, b.game.PieceWidth);
+        EXPECT_EQ(g.PieceHeight, b.game.PieceHeight);
+        EXPECT_EQ(g.PictureWidth, b.game.PictureWidth);
+        EXPECT_EQ(g.PictureHeight, b.game.PictureHeight);
+        EXPECT_EQ(g.Selecting, b.game.Selecting);
+        EXPECT_EQ(g.FirstCell, b.game.FirstCell);
+        EXPECT_EQ(g.SwapCount, b.game.SwapCount);
+        EXPECT_EQ(g.TimeLeft, b.game.TimeLeft);
+        EXPECT_EQ(g.TimeLimit, b.game.TimeLimit);
+        EXPECT_EQ(g.GridSide, b.game.GridSide);
+        EXPECT_EQ(form->Timer1->Enabled(), b.timer1);
+        EXPECT_EQ(form->Timer2->Enabled(), b.timer2);
+    }
+
+    // Runs the load command on the file; the failure's message, or nothing when it loaded.
+    std::optional<std::string> Load(const QString& path)
+    {
+        chosen = path;
+        try {
+            form->N4Click(form->N4->Action());
+        } catch (const pictures::Failure& failure) {
+            return std::string(failure.what());
+        }
+        return std::nullopt;
+    }
+
+    // The file fails with the message and changes nothing of the picture or the game.
+    void ExpectRefused(const QString& path, const std::string& message)
+    {
+        const Before before = Take();
+        const std::optional<std::string> got = Load(path);
+        ASSERT_TRUE(got.has_value()) << "loaded";
+        EXPECT_EQ(*got, message);
+        ExpectUnchanged(before);
+        EXPECT_EQ(form->Game.PicturePath, path.toStdString());
+    }
+
+    // The file loads: the board shows it unscrambled and the game stops.
+    void ExpectLoads(const QString& path, int width, int height)
+    {
+        const std::optional<std::string> got = Load(path);
+        ASSERT_FALSE(got.has_value()) << *got;
+        const pictures::Picture& source = form->Image2->Picture();
+        EXPECT_EQ(source.width(), width);
+        EXPECT_EQ(source.height(), height);
+        EXPECT_EQ(form->Image1->Picture().storage(), source.storage());
+        EXPECT_EQ(form->Image4->Picture().storage(), source.storage());
+        EXPECT_EQ(form->Game.Playing, 0);
+        for (int k = 0; k < form->Game.PieceCount; ++k)
+            EXPECT_EQ(form->Game.PieceOrder[k], k);
+    }
+
+    // Starts a new game again after a file loaded, so every row meets a running game.
+    void Replay()
+    {
+        form->N2Click(nullptr);
+        form->Image1MouseDown(form->Image1, puzzle::MouseButton::Left, 10, 10);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TForm1> form;
+    QString chosen;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Bitmaps
+
+BmpFile Good24()
+{
+    return bmp_file::Picture(5, 4, 24);
+}
+
+template <class Change>
+QByteArray Good24With(Change change)
+{
+    BmpFile f = Good24();
+    change(f);
+    return Q(f.build());
+}
+
+BmpFile Masked16()
+{
+    BmpFile f = bmp_file::Picture(5, 3, 16);
+    f.compression = 3;
+    f.masks = {0xF800, 0x07E0, 0x001F};
+    return f;
+}
+
+BmpFile Rle8(int width, int height, std::initializer_list<int> data)
+{
+    BmpFile f;
+    f.width = width;
+    f.height = height;
+    f.bpp = 8;
+    f.compression = 1;
+    f.table = bmp_file::Table(256);
+    for (int v : data)
+        f.pixels.push_back(char(v));
+    return f;
+}
+
+struct BitmapRow {
+    const char* name;
+    std::function<QByteArray()> file;
+    std::string message;  // empty: the file loads, at the size below
+    int width = 0;
+    int height = 0;
+};
+
+TEST_F(BadFiles, Bitmaps)
+{
+    const QByteArray good = Q(Good24().build());
+    const BitmapRow rows[] = {
+        {"wrong magic", [&] { QByteArray b = good; b[1] = 'A'; return b; }, kBitmapInvalid},
+        {"planes 2", [] { return Good24With([](BmpFile& f) { f.planes = 2; }); }, kBitmapInvalid},
+        {"13 bytes", [&] { return good.left(13); }, kStreamReadError},
+        {"one byte", [] { return QByteArray("B"); }, kStreamReadError},
+        {"empty", [] { return QByteArray(); }, kBitmapInvalid},
+        {"colour table cut off",
+         [] {
+             BmpFile f = bmp_file::Picture(4, 2, 8);
+             f.pixels.clear();
+             return Q(f.build()).left(54 + 4 * 100);
+         },
+         kStreamReadError},
+        {"information header cut off", [&] { return good.left(40); }, kBitmapInvalid},
+        {"header size 0", [] { return Good24With([](BmpFile& f) { f.headerSize = 0; }); }, kBitmapInvalid},
+        {"header size 2 GB", [] { return Good24With([](BmpFile& f) { f.headerSize = 0x80000000u; }); },
+         kBitmapInvalid},
+        {"width 0", [] { return Good24With([](BmpFile& f) { f.width = 0; }); }, kBitmapInvalid},
+        {"height 0", [] { return Good24With([](BmpFile& f) { f.height = 0; }); }, kBitmapInvalid},
+        {"negative width", [] { return Good24With([](BmpFile& f) { f.width = -5; }); }, kBitmapInvalid},
+        {"negative height with RLE",
+         [] {
+             BmpFile f = Rle8(2, 2, {2, 1, 0, 0, 2, 1, 0, 1});
+             f.height = -2;
+             return Q(f.build());
+         },
+         kBitmapInvalid},
+        {"height -2^31", [] { return Good24With([](BmpFile& f) { f.height = INT32_MIN; }); }, kBitmapInvalid},
+        {"65535 x 65535 in a tiny file",
+         [] { return Good24With([](BmpFile& f) { f.width = 65535; f.height = 65535; }); }, kBitmapInvalid},
+        {"12 megapixels claimed by a tiny file",
+         [] { return Good24With([](BmpFile& f) { f.width = 4000; f.height = 3000; }); }, kBitmapInvalid},
+        {"bits 0", [] { return Good24With([](BmpFile& f) { f.bpp = 0; }); }, kBitmapInvalid},
+        {"bits 2", [] { return Good24With([](BmpFile& f) { f.bpp = 2; }); }, kBitmapInvalid},
+        {"bits 7", [] { return Good24With([](BmpFile& f) { f.bpp = 7; }); }, kBitmapInvalid},
+        {"bits 64", [] { return Good24With([](BmpFile& f) { f.bpp = 64; }); }, kBitmapInvalid},
+        {"colour count 2^31",
+         [] {
+             BmpFile f = bmp_file::Picture(4, 2, 8);
+             f.colourCount = 0x80000000u;
+             return Q(f.build());
+         },
+         kStreamReadError},
+        {"masks overlap",
+         [] { BmpFile f = Masked16(); f.masks = {0xF800, 0x0FE0, 0x001F}; return Q(f.build()); }, kBitmapInvalid},
+        {"mask not contiguous",
+         [] { BmpFile f = Masked16(); f.masks = {0xF800, 0x05E0, 0x001F}; return Q(f.build()); }, kBitmapInvalid},
+        {"pixel offset past the end",
+         [&] { std::string b = good.toStdString(); bmp_file::SetU32(b, 10, std::uint32_t(b.size() + 1)); return Q(b); },
+         kBitmapInvalid},
+        {"pixel offset 4 GB",
+         [&] { std::string b = good.toStdString(); bmp_file::SetU32(b, 10, 0xFFFFFFFFu); return Q(b); },
+         kBitmapInvalid},
+        // Damage the reader works around: the picture loads.
+        {"RLE run past the row and the picture",
+         [] { return Q(Rle8(4, 2, {200, 3, 0, 0, 0, 6, 1, 2, 3, 4, 5, 6, 0, 0, 9, 9, 0, 1}).build()); }, "", 4, 2},
+        {"RLE move past the picture", [] { return Q(Rle8(4, 2, {1, 7, 0, 2, 255, 255, 3, 3, 0, 1}).build()); }, "", 4, 2},
+        {"RLE ending early", [] { return Q(Rle8(5, 3, {0, 5, 7, 8}).build()); }, "", 5, 3},
+        {"2 megapixels cut off after the headers",
+         [] { return Good24With([](BmpFile& f) { f.width = 2000; f.height = 1000; f.pixels.clear(); }); }, "", 2000,
+         1000},
+        {"all masks zero",
+         [] { BmpFile f = Masked16(); f.masks = {0, 0, 0}; return Q(f.build()); }, "", 5, 3},
+    };
+    for (const BitmapRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = Write(QStringLiteral("bad.bmp"), row.file());
+        if (!row.message.empty()) {
+            ExpectRefused(path, row.message);
+        } else {
+            ExpectLoads(path, row.width, row.height);
+            Replay();
+        }
+    }
+}
+
+TEST_F(BadFiles, RunLengthDamageStaysInsideThePicture)
+{
+    // A run past the row, a move far outside: nothing lands outside the 4 x 2 picture, and the
+    // pixels written are the ones before the damage.
+    const QString path = Write(QStringLiteral("rle.bmp"), Q(Rle8(4, 2, {3, 9, 200, 5, 0, 2, 250, 250, 2, 4, 0, 1}).build()));
+    ExpectLoads(path, 4, 2);
+    const pictures::Picture& p = form->Image2->Picture();
+    const std::vector<bmp_file::Rgb> table = bmp_file::Table(256);
+    auto colour = [&](int index) {
+        const bmp_file::Rgb& c = table[size_t(index)];
+        return pictures::Colour(c.r) | pictures::Colour(c.g) << 8 | pictures::Colour(c.b) << 16;
+    };
+    EXPECT_EQ(p.pixel(0, 1), colour(9));
+    EXPECT_EQ(p.pixel(2, 1), colour(9));
+    EXPECT_EQ(p.pixel(3, 1), colour(5));
+    EXPECT_EQ(p.pixel(0, 0), colour(0));
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG files
+
+struct JpegRow {
+    const char* name;
+    QByteArray file;
+    std::string message;  // empty: the file loads, at the size below
+    int width = 0;
+    int height = 0;
+};
+
+TEST_F(BadFiles, JpegFiles)
+{
+    const QByteArray baseline = Cjpeg(dir, {});
+    const QByteArray progressive = Cjpeg(dir, {QStringLiteral("-progressive")});
+    const QByteArray restarts = Cjpeg(dir, {QStringLiteral("-restart"), QStringLiteral("1B")}, 96, 64);
+    const QString script = dir.filePath(QStringLiteral("scans.txt"));
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("0;\n1;\n2;\n");
+    }
+    const QByteArray threeScans = Cjpeg(dir, {QStringLiteral("-scans"), script});
+    ASSERT_FALSE(baseline.isEmpty());
+    ASSERT_FALSE(progressive.isEmpty());
+    ASSERT_FALSE(restarts.isEmpty());
+    ASSERT_FALSE(threeScans.isEmpty());
+
+    const std::optional<Segment> firstScan = First(baseline, {0xDA});
+    ASSERT_TRUE(firstScan);
+    const std::optional<Segment> frame = First(baseline, {0xC0, 0xC1});
+    ASSERT_TRUE(frame);
+
+    // After the first scan of the progressive file: its second scan's header starts there.
+    qsizetype afterFirstScan = -1;
+    for (const Segment& s : Segments(progressive))
+        if (s.marker == 0xDA) {
+            afterFirstScan = s.end;
+            break;
+        }
+    ASSERT_GT(afterFirstScan, 0);
+
+    QByteArray huge = baseline;
+    huge[frame->start + 5] = char(65500 >> 8);
+    huge[frame->start + 6] = char(65500 & 0xFF);
+    huge[frame->start + 7] = char(65500 >> 8);
+    huge[frame->start + 8] = char(65500 & 0xFF);
+
+    QByteArray badHuffman = baseline;
+    const std::optional<Segment> dht = First(baseline, {0xC4});
+    ASSERT_TRUE(dht);
+    badHuffman[dht->start + 5] = char(0xFF);  // 255 codes of length 1: no table holds that many
+
+    // Restart markers out of order, one lost and one doubled.
+    QByteArray restartMess = restarts;
+    {
+        const std::optional<Segment> scan = First(restarts, {0xDA});
+        ASSERT_TRUE(scan);
+        int seen = 0;
+        for (qsizetype i = scan->start + 4; i + 1 < restartMess.size(); ++i) {
+            const int next = uchar(restartMess[i + 1]);
+            if (uchar(restartMess[i]) != 0xFF || next < 0xD0 || next > 0xD7)
+                continue;
+            ++seen;
+            if (seen % 3 == 0)
+                restartMess[i + 1] = char(0xD0 + (next - 0xD0 + 5) % 8);
+            else if (seen % 5 == 0)
+                restartMess.remove(i, 2);
+            else if (seen % 7 == 0)
+                restartMess.insert(i, QByteArray("\xFF\xD3", 2));
+            ++i;
+        }
+        ASSERT_GT(seen, 10);
+    }
+
+    const JpegRow rows[] = {
+        {"empty", QByteArray(), JpegError(41)},
+        {"one byte", QByteArray("\xFF", 1), JpegError(52)},
+        {"start-of-image only", Bytes({0xFF, 0xD8}), JpegError(JERR_NO_IMAGE)},
+        {"PNG renamed", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 29), JpegError(52)},
+        {"GIF renamed", QByteArray("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 35),
+         JpegError(52)},
+        {"bitmap named .jpg", Q(Good24().build()), JpegError(52)},
+        {"cut off before the first scan", baseline.left(firstScan->start), JpegError(JERR_SOF_NO_SOS)},
+        {"header claiming 65500 x 65500", huge, kOutOfResources},
+        {"two components", WithComponents(threeScans, 2), JpegError(JERR_CONVERSION_NOTIMPL)},
+        {"corrupt Huffman table", badHuffman, JpegError(JERR_BAD_HUFF_TABLE)},
+        // Damage the decoder works around: the picture loads, the missing part filled in.
+        {"cut off after the headers", baseline.left(firstScan->start + 14), "", 48, 32},
+        {"cut off after one progressive scan", progressive.left(afterFirstScan), "", 48, 32},
+        {"restart-marker mess", restartMess, "", 96, 64},
+        {"four components", WithComponents(threeScans, 4), "", 48, 32},
+    };
+    for (const JpegRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString path = Write(QStringLiteral("bad.jpg"), row.file);
+        if (!row.message.empty()) {
+            ExpectRefused(path, row.message);
+        } else {
+            ExpectLoads(path, row.width, row.height);
+            Replay();
+        }
+    }
+}
+
+TEST_F(BadFiles, ThousandsOfTinyScansEndQuickly)
+{
+    // The first scan of a progressive file repeated 3000 times: every scan is a pass over the
+    // whole picture, so the work grows with the count of scans, not with the file's size.
+    const QByteArray progressive = Cjpeg(dir, {QStringLiteral("-progressive")});
+    ASSERT_FALSE(progressive.isEmpty());
+    const std::vector<Segment> segs = Segments(progressive);
+    QByteArray file = progressive.left(2);
+    bool repeated = false;
+    for (const Segment& s : segs) {
+        const QByteArray bytes = progressive.mid(s.start, s.end - s.start);
+        if (s.marker == 0xDA && !repeated) {
+            for (int i = 0; i < 3000; ++i)
+                file += bytes;
+            repeated = true;
+            continue;
+        }
+        file += bytes;
+    }
+    const QString path = Write(QStringLiteral("scans.jpg"), file);
+    const Before before = Take();
+    QElapsedTimer timer;
+    timer.start();
+    const std::optional<std::string> got = Load(path);
+    const qint64 elapsed = timer.elapsed();
+    ASSERT_TRUE(got.has_value()) << "loaded";
+    EXPECT_EQ(*got, JpegError(JERR_BAD_PROGRESSION));
+    ExpectUnchanged(before);
+    EXPECT_LT(elapsed, 500) << "ms for " << file.size() << " bytes";
+}
+
+TEST_F(BadFiles, TheSameBadFileAThousandTimesKeepsNoMemory)
+{
+    // A progressive file whose last Huffman table is broken fails only after the decoder has
+    // set up its whole-picture buffers.
+    const QByteArray progressive = Cjpeg(dir, {QStringLiteral("-progressive")}, 160, 120);
+    ASSERT_FALSE(progressive.isEmpty());
+    qsizetype lastDht = -1;
+    for (const Segment& s : Segments(progressive))
+        if (s.marker == 0xC4)
+            lastDht = s.start;
+    ASSERT_GT(lastDht, 0);
+    QByteArray file = progressive;
+    file[lastDht + 5] = char(0xFF);
+    const QString path = Write(QStringLiteral("broken.jpg"), file);
+
+    const Before before = Take();
+    const std::string message = JpegError(JERR_BAD_HUFF_TABLE);
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(Load(path), message);
+    const long long start = test_memory::InUseBytes();
+    ASSERT_GT(start, 0);
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(Load(path), message);
+    const long long grown = test_memory::InUseBytes() - start;
+    EXPECT_LT(grown, 2LL << 20) << "bytes gained over 1000 failed loads";
+    ExpectUnchanged(before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that cannot be opened
+
+TEST_F(BadFiles, FilesThatCannotBeOpened)
+{
+    const QString missing = dir.filePath(QStringLiteral("nothere.bmp"));
+    ExpectRefused(missing, "ファイル " + missing.toStdString() + " は開けません");
+    const QString missingJpeg = dir.filePath(QStringLiteral("nothere.jpg"));
+    ExpectRefused(missingJpeg, "ファイル " + missingJpeg.toStdString() + " は開けません");
+
+    for (const QString& name : {QStringLiteral("folder.bmp"), QStringLiteral("folder.jpg"), QStringLiteral("folder")}) {
+        const QString folder = dir.filePath(name);
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ExpectRefused(folder, "ファイル " + folder.toStdString() + " は開けません");
+    }
+}
+
+TEST_F(BadFiles, FileWithoutReadPermission)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    for (const QString& name : {QStringLiteral("locked.bmp"), QStringLiteral("locked.jpg")}) {
+        const QString path = Write(name, Q(Good24().build()));
+        ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0), 0);
+        ExpectRefused(path, "ファイル " + path.toStdString() + " は開けません");
+    }
+}
+
+TEST_F(BadFiles, TheMenuCommandShowsTheMessageInTheErrorBox)
+{
+    chosen = Write(QStringLiteral("CAT.BMP"), Q(Good24().build()));
+    const Before before = Take();
+    QString shown;
+    bool boxSeen = false;
+    // The box is modal: look for it once it is up, note its text and close it.
+    std::function<void()> closeBox = [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            boxSeen = true;
+            box->accept();
+            return;
+        }
+        QTimer::singleShot(10, closeBox);
+    };
+    QTimer::singleShot(0, closeBox);
+    form->N4->Action()->trigger();
+    ASSERT_TRUE(boxSeen);
+    EXPECT_EQ(shown, QString::fromStdString(JpegError(52) + "."));
+    ExpectUnchanged(before);
+}
+
+}  // namespace
