@@ -344,11 +344,12 @@ void DrawPieces(std::int32_t count, std::int32_t width, std::int32_t height, puz
 {
     if (count <= 0)
         return;
-    pictures::Picture& work = Form1->Image3->Canvas();
-    const pictures::Picture& source = Form1->Image2->Picture();
+    std::vector<pictures::Picture::RectCopy> copies;
+    copies.reserve(static_cast<size_t>(std::min(count, puzzle::kTableSize)));
     puzzle::ForEachPieceCopy(count, lefts, tops, order,
                              [&](std::int32_t dx, std::int32_t dy, std::int32_t sx, std::int32_t sy) {
-                                 work.copyRect(QRect(dx, dy, width, height), source, QRect(sx, sy, width, height));
+                                 copies.push_back({QRect(dx, dy, width, height), QRect(sx, sy, width, height)});
                              });
+    Form1->Image3->Canvas().copyRects(copies, Form1->Image2->Picture());
     Form1->Image3->Changed();
 }

@@ -321,6 +321,57 @@ void Picture::lineTo(int x, int y)
     }
 }
 
+void Picture::copyRects(const std::vector<RectCopy>& copies, const Picture& src)
+{
+    const QImage& from = src.image_;
+    const bool fast = &src != this && !isEmpty() && !src.isEmpty() && from.format() == image_.format()
+        && (image_.format() != QImage::Format_Indexed8 || from.colorTable() == image_.colorTable())
+        && std::all_of(copies.begin(), copies.end(), [](const RectCopy& c) { return c.dst.size() == c.src.size(); });
+    if (!fast) {
+        for (const RectCopy& c : copies)
+            copyRect(c.dst, src, c.src);
+        return;
+    }
+
+    // Clip each pair through its offset, as copyRect does.
+    struct Span {
+        QRect area;   // in this picture
+        QPoint shift; // destination minus source
+    };
+    std::vector<Span> spans;
+    spans.reserve(copies.size());
+    for (const RectCopy& c : copies) {
+        if (c.dst.width() <= 0 || c.dst.height() <= 0)
+            continue;
+        const QPoint shift = c.dst.topLeft() - c.src.topLeft();
+        const QRect area = c.dst & image_.rect() & (c.src & from.rect()).translated(shift);
+        if (!area.isEmpty())
+            spans.push_back({area, shift});
+    }
+    if (spans.empty())
+        return;
+
+    detachForWrite();
+    const size_t bpp = size_t(BytesPerPixel(image_.format()));
+    // Consecutive spans over the same rows form a band; within a band every destination row is
+    // written left to right before the next, in the order of the entries.
+    for (size_t first = 0; first < spans.size();) {
+        size_t end = first + 1;
+        while (end < spans.size() && spans[end].area.top() == spans[first].area.top()
+               && spans[end].area.height() == spans[first].area.height())
+            ++end;
+        for (int y = spans[first].area.top(); y <= spans[first].area.bottom(); ++y) {
+            uchar* line = image_.scanLine(y);
+            for (size_t i = first; i < end; ++i) {
+                const Span& s = spans[i];
+                const uchar* source = from.constScanLine(y - s.shift.y()) + size_t(s.area.left() - s.shift.x()) * bpp;
+                std::memcpy(line + size_t(s.area.left()) * bpp, source, size_t(s.area.width()) * bpp);
+            }
+        }
+        first = end;
+    }
+}
+
 void Picture::copyRect(const QRect& dst, const Picture& src, const QRect& srcRect)
 {
     if (isEmpty() || src.isEmpty() || dst.width() <= 0 || dst.height() <= 0

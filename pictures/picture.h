@@ -18,6 +18,7 @@
 #include <QRect>
 #include <QVector>
 #include <cstdint>
+#include <vector>
 
 namespace pictures {
 
@@ -86,6 +87,15 @@ public:
     // of srcRect in src. Rectangles of equal size between pictures of the same format copy
     // exactly; parts outside either picture are clipped. Different sizes scale nearest-pixel.
     void copyRect(const QRect& dst, const Picture& src, const QRect& srcRect);
+
+    struct RectCopy {
+        QRect dst;
+        QRect src;
+    };
+    // The same as copyRect for each entry in turn. Entries whose rectangles share their rows
+    // (the cells of one grid row) are copied row by row across all of them, so a composition
+    // streams through memory the way a single copy of the picture would.
+    void copyRects(const std::vector<RectCopy>& copies, const Picture& src);
 
 private:
     // Makes the pixels this picture's own before a write (the copy-on-write step).

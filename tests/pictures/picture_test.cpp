@@ -277,6 +277,35 @@ TEST_P(PictureFormatTest, RectangleCopyIsExactAndClipped)
     }
 }
 
+TEST_P(PictureFormatTest, BatchOfRectangleCopiesEqualsTheCopiesInTurn)
+{
+    const Picture source = MakePicture(GetParam(), 40, 30, 1);
+    const uchar* sourceStorage = source.storage();
+    // A 3 x 3 grid of 13 x 10 cells with a strip left over, shuffled; then overlapping,
+    // clipped, empty and differently sized rectangles mixed in.
+    std::vector<Picture::RectCopy> grid;
+    const int order[] = {4, 8, 0, 2, 7, 1, 3, 5, 6};
+    for (int k = 0; k < 9; ++k)
+        grid.push_back({QRect((k % 3) * 13, (k / 3) * 10, 13, 10),
+                        QRect((order[k] % 3) * 13, (order[k] / 3) * 10, 13, 10)});
+    std::vector<Picture::RectCopy> odd = grid;
+    odd.push_back({QRect(5, 5, 20, 10), QRect(0, 0, 20, 10)});
+    odd.push_back({QRect(30, 25, 20, 10), QRect(-5, -5, 20, 10)});
+    odd.push_back({QRect(8, 0, 0, 5), QRect(0, 0, 0, 5)});
+    std::vector<Picture::RectCopy> scaled = grid;
+    scaled.push_back({QRect(0, 0, 10, 10), QRect(0, 0, 20, 20)});
+    for (const auto* copies : {&grid, &odd, &scaled}) {
+        Picture batch = MakePicture(GetParam(), 40, 30, 2);
+        Picture inTurn = batch;
+        batch.copyRects(*copies, source);
+        for (const Picture::RectCopy& c : *copies)
+            inTurn.copyRect(c.dst, source, c.src);
+        EXPECT_TRUE(SamePixels(batch, inTurn)) << copies->size() << " copies";
+        EXPECT_EQ(batch.bitsPerPixel(), inTurn.bitsPerPixel());
+    }
+    EXPECT_EQ(source.storage(), sourceStorage);
+}
+
 TEST_P(PictureFormatTest, RectangleCopyOntoASharedCopyLeavesTheSourceAlone)
 {
     const Picture source = MakePicture(GetParam(), 32, 24);
