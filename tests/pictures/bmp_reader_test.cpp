@@ -1,6 +1,7 @@
 #include "pictures/bmp_reader.h"
 #include "pictures/failure.h"
 #include "pictures/picture.h"
+#include "tests/support/bmp_file.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,29 +20,18 @@ namespace pictures {
 namespace {
 
 // ---------------------------------------------------------------------------------------------
-// A small bitmap writer: every field can be set to anything, including nonsense.
+// Bitmaps written byte by byte, straight into the readers' own container.
 
-void PutU16(QByteArray& b, std::uint32_t v)
+using BmpFile = bmp_file::BasicBmpFile<QByteArray>;
+using bmp_file::Rgb;
+using bmp_file::SetU32;
+using bmp_file::Table;
+
+QByteArray PackRows(int width, int height, int bpp,
+                    const std::function<std::uint32_t(int, int)>& value, bool topDown = false)
 {
-    b.append(char(v & 0xFF));
-    b.append(char((v >> 8) & 0xFF));
+    return bmp_file::PackRows<QByteArray>(width, height, bpp, value, topDown);
 }
-
-void PutU32(QByteArray& b, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b.append(char((v >> (8 * i)) & 0xFF));
-}
-
-void SetU32(QByteArray& b, qsizetype pos, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[pos + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-struct Rgb {
-    int r, g, b;
-};
 
 // 0x00BBGGRR, as Picture::pixel reports colours.
 Colour C(int r, int g, int b)
@@ -52,107 +41,6 @@ Colour C(int r, int g, int b)
 Colour C(Rgb c)
 {
     return C(c.r, c.g, c.b);
-}
-
-struct BmpFile {
-    std::uint32_t headerSize = 40;
-    std::int64_t width = 1;
-    std::int64_t height = 1;
-    std::uint32_t planes = 1;
-    std::uint32_t bpp = 24;
-    std::uint32_t compression = 0;
-    std::uint32_t imageSize = 0;
-    std::uint32_t colourCount = 0;
-    std::vector<std::uint32_t> masks;  // inside headers of 52 bytes or more, else following
-    std::vector<Rgb> table;            // 3-byte entries for the 12-byte header, else 4-byte
-    QByteArray gap;                    // bytes between the table and the pixels
-    std::optional<std::uint32_t> offset;  // pixel-data offset; default: where the pixels are
-    QByteArray pixels;
-
-    QByteArray build() const
-    {
-        QByteArray info;
-        PutU32(info, headerSize);
-        if (headerSize == 12) {
-            PutU16(info, std::uint32_t(width));
-            PutU16(info, std::uint32_t(height));
-            PutU16(info, planes);
-            PutU16(info, bpp);
-        } else {
-            PutU32(info, std::uint32_t(width));
-            PutU32(info, std::uint32_t(height));
-            PutU16(info, planes);
-            PutU16(info, bpp);
-            PutU32(info, compression);
-            PutU32(info, imageSize);
-            PutU32(info, 2835);
-            PutU32(info, 2835);
-            PutU32(info, colourCount);
-            PutU32(info, 0);
-            if (headerSize >= 52)
-                for (std::uint32_t m : masks)
-                    PutU32(info, m);
-            while (info.size() < qsizetype(headerSize))
-                info.append('\0');
-            if (headerSize < 52)
-                for (std::uint32_t m : masks)
-                    PutU32(info, m);
-        }
-        for (const Rgb& e : table) {
-            info.append(char(e.b));
-            info.append(char(e.g));
-            info.append(char(e.r));
-            if (headerSize != 12)
-                info.append(char(0x5A));  // reserved byte: must be ignored
-        }
-        info.append(gap);
-
-        QByteArray file("BM");
-        const std::uint32_t start = std::uint32_t(14 + info.size());
-        PutU32(file, std::uint32_t(start + pixels.size()));
-        PutU32(file, 0);
-        PutU32(file, offset.value_or(start));
-        file.append(info);
-        file.append(pixels);
-        return file;
-    }
-};
-
-// Rows of raw pixel values packed as a bitmap stores them: bottom-up (unless topDown), the
-// leftmost pixel in the high bits of a byte, multi-byte pixels little-endian, each row padded
-// to 4 bytes with junk that must never show.
-QByteArray PackRows(int width, int height, int bpp,
-                    const std::function<std::uint32_t(int, int)>& value, bool topDown = false)
-{
-    QByteArray out;
-    const int stride = ((width * bpp + 31) / 32) * 4;
-    for (int r = 0; r < height; ++r) {
-        const int y = topDown ? r : height - 1 - r;
-        QByteArray row(stride, char(0xA5));
-        if (bpp < 8) {
-            std::fill(row.begin(), row.begin() + (width * bpp + 7) / 8, '\0');
-            for (int x = 0; x < width; ++x) {
-                const int bit = x * bpp;
-                const int shift = 8 - bpp - bit % 8;
-                row[bit / 8] = char(uchar(row[bit / 8]) | (value(x, y) << shift));
-            }
-        } else {
-            const int bytes = bpp / 8;
-            for (int x = 0; x < width; ++x)
-                for (int i = 0; i < bytes; ++i)
-                    row[x * bytes + i] = char((value(x, y) >> (8 * i)) & 0xFF);
-        }
-        out.append(row);
-    }
-    return out;
-}
-
-std::vector<Rgb> TestTable(int n)
-{
-    std::vector<Rgb> t;
-    for (int i = 0; i < n; ++i)
-        t.push_back({(i * 37 + 11) % 256, (i * 59 + 3) % 256, (i * 101 + 200) % 256});
-    return t;
 }
 
 // Checks every pixel of an indexed picture against the index it was written from.
@@ -213,7 +101,7 @@ TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
     f.width = c.width;
     f.height = c.height;
     f.colourCount = c.count;
-    f.table = TestTable(c.tableSize);
+    f.table = Table(c.tableSize);
     f.pixels = PackRows(c.width, c.height, c.bpp, index);
 
     const Picture p = ReadBitmap(f.build());
@@ -245,7 +133,7 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
     f.width = 4;
     f.height = 2;
     f.colourCount = 3;
-    f.table = TestTable(3);
+    f.table = Table(3);
     const std::uint32_t rows[2][4] = {{0, 1, 2, 200}, {2, 9, 1, 0}};
     auto index = [&](int x, int y) { return rows[y][x]; };
     f.pixels = PackRows(4, 2, 8, index);
@@ -268,7 +156,7 @@ TEST(BitmapReader, CoreHeaderWithThreeByteEntries)
     f.bpp = 8;
     f.width = 7;
     f.height = 3;
-    f.table = TestTable(256);
+    f.table = Table(256);
     auto index = [](int x, int y) { return std::uint32_t((x * 40 + y * 9) % 256); };
     f.pixels = PackRows(7, 3, 8, index);
 
@@ -285,7 +173,7 @@ TEST(BitmapReader, CoreHeaderFourBit)
     f.bpp = 4;
     f.width = 5;
     f.height = 2;
-    f.table = TestTable(16);
+    f.table = Table(16);
     auto index = [](int x, int y) { return std::uint32_t((x + 5 * y) % 16); };
     f.pixels = PackRows(5, 2, 4, index);
 
@@ -556,7 +444,7 @@ TEST(BitmapReader, PixelOffsetLeavesAGap)
     f.bpp = 4;
     f.width = 3;
     f.height = 2;
-    f.table = TestTable(16);
+    f.table = Table(16);
     f.gap = QByteArray(37, char(0x77));
     auto index = [](int x, int y) { return std::uint32_t(x + 3 * y + 1); };
     f.pixels = PackRows(3, 2, 4, index);
@@ -572,7 +460,7 @@ TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
         f.width = 2;
         f.height = 2;
         f.colourCount = 16;
-        f.table = TestTable(16);
+        f.table = Table(16);
         f.offset = offset;
         auto index = [](int x, int y) { return std::uint32_t(2 * y + x + 4); };
         f.pixels = PackRows(2, 2, 8, index);
@@ -623,7 +511,7 @@ TEST(BitmapReader, ImageSizeLimitsTheDataRead)
     f.bpp = 8;
     f.width = 4;
     f.height = 3;
-    f.table = TestTable(256);
+    f.table = Table(256);
     f.imageSize = 4;
     auto index = [](int x, int y) { return std::uint32_t(10 + x + 4 * y); };
     f.pixels = PackRows(4, 3, 8, index);
@@ -637,7 +525,7 @@ TEST(BitmapReader, TruncatedIndexedRowsAreIndexZero)
     f.bpp = 1;
     f.width = 20;  // 3 bytes of pixels, 4 per row
     f.height = 2;
-    f.table = TestTable(2);
+    f.table = Table(2);
     auto index = [](int x, int y) { return std::uint32_t((x + y) % 3 != 0); };
     f.pixels = PackRows(20, 2, 1, index);
     f.pixels.truncate(4 + 1);  // the bottom row and the first 8 pixels of the top one
@@ -696,7 +584,7 @@ TEST_P(RleRead, UnpacksIntoIndexes)
     f.compression = c.bpp == 8 ? 1 : 2;
     f.width = c.width;
     f.height = height;
-    f.table = TestTable(1 << c.bpp);
+    f.table = Table(1 << c.bpp);
     f.imageSize = std::uint32_t(c.data.size());
     f.pixels = c.data;
     // Bytes past the declared data that would draw if they were read.
@@ -875,12 +763,12 @@ INSTANTIATE_TEST_SUITE_P(
                 kBitmapInvalid},
         BadCase{"Rle8AtFourBits",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 4; f.compression = 1; f.table = TestTable(16);
+                    f.bpp = 4; f.compression = 1; f.table = Table(16);
                 }),
                 kBitmapInvalid},
         BadCase{"Rle4AtEightBits",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 8; f.compression = 2; f.table = TestTable(256);
+                    f.bpp = 8; f.compression = 2; f.table = Table(256);
                 }),
                 kBitmapInvalid},
         BadCase{"BitFieldsAtTwentyFourBits",
@@ -899,13 +787,13 @@ INSTANTIATE_TEST_SUITE_P(
                 kBitmapInvalid},
         BadCase{"TopDownRle8",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 8; f.compression = 1; f.height = -2; f.table = TestTable(256);
+                    f.bpp = 8; f.compression = 1; f.height = -2; f.table = Table(256);
                     f.pixels = Bytes({2, 1, 0, 0, 2, 1, 0, 1});
                 }),
                 kBitmapInvalid},
         BadCase{"TopDownRle4",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 4; f.compression = 2; f.height = -2; f.table = TestTable(16);
+                    f.bpp = 4; f.compression = 2; f.height = -2; f.table = Table(16);
                     f.pixels = Bytes({2, 0x11, 0, 1});
                 }),
                 kBitmapInvalid},
@@ -916,7 +804,7 @@ INSTANTIATE_TEST_SUITE_P(
                 kBitmapInvalid},
         BadCase{"HugeIndexedClaim",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 1; f.width = 65535; f.height = 65535; f.table = TestTable(2);
+                    f.bpp = 1; f.width = 65535; f.height = 65535; f.table = Table(2);
                 }),
                 kBitmapInvalid},
         BadCase{"WiderThanAnySide",
@@ -927,7 +815,7 @@ INSTANTIATE_TEST_SUITE_P(
                 [] {
                     BmpFile f = Plain24();
                     f.bpp = 8;
-                    f.table = TestTable(256);
+                    f.table = Table(256);
                     f.pixels.clear();
                     return f.build().left(54 + 4 * 100);
                 },
@@ -937,14 +825,14 @@ INSTANTIATE_TEST_SUITE_P(
                     BmpFile f = Plain24();
                     f.headerSize = 12;
                     f.bpp = 4;
-                    f.table = TestTable(16);
+                    f.table = Table(16);
                     f.pixels.clear();
                     return f.build().left(26 + 3 * 16 - 1);
                 },
                 kStreamReadError},
         BadCase{"ColourCountTwoGiga",
                 Plain24With([](BmpFile& f) {
-                    f.bpp = 8; f.colourCount = 0x80000000u; f.table = TestTable(256);
+                    f.bpp = 8; f.colourCount = 0x80000000u; f.table = Table(256);
                 }),
                 kStreamReadError},
         BadCase{"ColourCountMaxAtTwentyFourBits",

@@ -1,7 +1,10 @@
 #pragma once
 // A bitmap file writer in which every field can be set to anything, nonsense included. Plain
-// C++ so the seed generator of the fuzz targets can use it as well as the tests.
+// C++ so the seed generator of the fuzz targets can use it as well as the tests; it writes into
+// any byte container with push_back, size(), += and [] (std::string here, QByteArray in the
+// tests that hand the bytes to the readers directly).
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -10,29 +13,33 @@
 
 namespace bmp_file {
 
-inline void PutU16(std::string& b, std::uint32_t v)
+template <class Bytes>
+void PutU16(Bytes& b, std::uint32_t v)
 {
     b.push_back(char(v & 0xFF));
     b.push_back(char((v >> 8) & 0xFF));
 }
 
-inline void PutU32(std::string& b, std::uint32_t v)
+template <class Bytes>
+void PutU32(Bytes& b, std::uint32_t v)
 {
     for (int i = 0; i < 4; ++i)
         b.push_back(char((v >> (8 * i)) & 0xFF));
 }
 
-inline void SetU32(std::string& b, std::size_t pos, std::uint32_t v)
+template <class Bytes>
+void SetU32(Bytes& b, std::size_t pos, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i)
-        b[pos + i] = char((v >> (8 * i)) & 0xFF);
+    for (std::size_t i = 0; i < 4; ++i)
+        b[typename Bytes::size_type(pos + i)] = char((v >> (8 * i)) & 0xFF);
 }
 
 struct Rgb {
     int r, g, b;
 };
 
-struct BmpFile {
+template <class Bytes>
+struct BasicBmpFile {
     std::uint32_t headerSize = 40;
     std::int64_t width = 1;
     std::int64_t height = 1;
@@ -43,13 +50,13 @@ struct BmpFile {
     std::uint32_t colourCount = 0;
     std::vector<std::uint32_t> masks;     // inside headers of 52 bytes or more, else following
     std::vector<Rgb> table;               // 3-byte entries for the 12-byte header, else 4-byte
-    std::string gap;                      // bytes between the table and the pixels
+    Bytes gap;                            // bytes between the table and the pixels
     std::optional<std::uint32_t> offset;  // pixel-data offset; default: where the pixels are
-    std::string pixels;
+    Bytes pixels;
 
-    std::string build() const
+    Bytes build() const
     {
-        std::string info;
+        Bytes info;
         PutU32(info, headerSize);
         if (headerSize == 12) {
             PutU16(info, std::uint32_t(width));
@@ -70,7 +77,8 @@ struct BmpFile {
             if (headerSize >= 52)
                 for (std::uint32_t m : masks)
                     PutU32(info, m);
-            while (info.size() < headerSize && info.size() < 4096)
+            // A nonsense size of gigabytes gets its first bytes only: enough to be read as such.
+            while (std::size_t(info.size()) < headerSize && info.size() < 4096)
                 info.push_back('\0');
             if (headerSize < 52)
                 for (std::uint32_t m : masks)
@@ -81,13 +89,13 @@ struct BmpFile {
             info.push_back(char(e.g));
             info.push_back(char(e.r));
             if (headerSize != 12)
-                info.push_back(char(0x5A));
+                info.push_back(char(0x5A));  // reserved byte: must be ignored
         }
         info += gap;
 
-        std::string file("BM");
-        const std::uint32_t start = std::uint32_t(14 + info.size());
-        PutU32(file, std::uint32_t(start + pixels.size()));
+        Bytes file("BM");
+        const std::uint32_t start = std::uint32_t(14 + std::size_t(info.size()));
+        PutU32(file, std::uint32_t(start + std::size_t(pixels.size())));
         PutU32(file, 0);
         PutU32(file, offset.value_or(start));
         file += info;
@@ -96,28 +104,33 @@ struct BmpFile {
     }
 };
 
+using BmpFile = BasicBmpFile<std::string>;
+
 // Rows of raw pixel values packed as a bitmap stores them: bottom-up unless topDown, the
-// leftmost pixel in the high bits of a byte, multi-byte pixels little-endian, rows padded to
-// 4 bytes.
-inline std::string PackRows(int width, int height, int bpp, const std::function<std::uint32_t(int, int)>& value,
-                            bool topDown = false)
+// leftmost pixel in the high bits of a byte, multi-byte pixels little-endian, each row padded
+// to 4 bytes with junk that must never show.
+template <class Bytes = std::string>
+Bytes PackRows(int width, int height, int bpp, const std::function<std::uint32_t(int, int)>& value,
+               bool topDown = false)
 {
-    std::string out;
+    using Index = typename Bytes::size_type;
+    Bytes out;
     const int stride = ((width * bpp + 31) / 32) * 4;
     for (int r = 0; r < height; ++r) {
         const int y = topDown ? r : height - 1 - r;
-        std::string row(std::size_t(stride), '\0');
+        Bytes row(Index(stride), char(0xA5));
         if (bpp < 8) {
+            std::fill(row.begin(), row.begin() + (width * bpp + 7) / 8, '\0');
             for (int x = 0; x < width; ++x) {
                 const int bit = x * bpp;
                 const int shift = 8 - bpp - bit % 8;
-                row[std::size_t(bit / 8)] = char((unsigned char)row[std::size_t(bit / 8)] | (value(x, y) << shift));
+                row[Index(bit / 8)] = char((unsigned char)row[Index(bit / 8)] | (value(x, y) << shift));
             }
         } else {
             const int bytes = bpp / 8;
             for (int x = 0; x < width; ++x)
                 for (int i = 0; i < bytes; ++i)
-                    row[std::size_t(x * bytes + i)] = char((value(x, y) >> (8 * i)) & 0xFF);
+                    row[Index(x * bytes + i)] = char((value(x, y) >> (8 * i)) & 0xFF);
         }
         out += row;
     }
