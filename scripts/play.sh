@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts the game.
+# Installs what is missing, builds the game (without its tests) and starts it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh Release
-exec "${MOZARIO_BUILD_DIR:-build}/app/mozario"
+export MOZARIO_BUILD_DIR=${MOZARIO_PLAY_BUILD_DIR:-build-release}
+scripts/build.sh Release -DMOZARIO_TESTS=OFF
+exec "$MOZARIO_BUILD_DIR/app/mozario"
