@@ -1,29 +1,10 @@
 // The smallest Qt Widgets program that opens one empty window, ending right after its first
 // paint: the yardstick for the game's start-up.
 
+#include "bench/first_paint_exit.h"
+
 #include <QApplication>
-#include <QTimer>
 #include <QWidget>
-#include <cstdlib>
-
-namespace {
-
-class FirstPaintExit : public QObject {
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && !armed_) {
-            armed_ = true;
-            QTimer::singleShot(0, [] { std::_Exit(0); });
-        }
-        return false;
-    }
-
-private:
-    bool armed_ = false;
-};
-
-}  // namespace
 
 int main(int, char** argv)
 {

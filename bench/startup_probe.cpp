@@ -3,31 +3,9 @@
 
 #include "app/form1.h"
 #include "app/startup.h"
+#include "bench/first_paint_exit.h"
 
 #include <QApplication>
-#include <QTimer>
-#include <cstdlib>
-
-namespace {
-
-// Leaves once the first paint of any widget has been delivered: the rest of that paint pass
-// runs before the queued exit.
-class FirstPaintExit : public QObject {
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && !armed_) {
-            armed_ = true;
-            QTimer::singleShot(0, [] { std::_Exit(0); });
-        }
-        return false;
-    }
-
-private:
-    bool armed_ = false;
-};
-
-}  // namespace
 
 int main(int, char** argv)
 {

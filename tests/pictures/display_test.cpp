@@ -1,5 +1,6 @@
 #include "pictures/display.h"
 #include "pictures/picture.h"
+#include "tests/pictures/formats.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,6 @@ using pictures::StretchForDisplay;
 
 namespace {
 
-struct FormatCase {
-    const char* name;
-    int bits;
-    QImage::Format format;
-};
-
-void PrintTo(const FormatCase& f, std::ostream* os) { *os << f.name; }
-
-const FormatCase kFormats[] = {
-    {"Bits4", 4, QImage::Format_Indexed8},
-    {"Bits8", 8, QImage::Format_Indexed8},
-    {"Bits16x555", 16, QImage::Format_RGB555},
-    {"Bits16x565", 16, QImage::Format_RGB16},
-    {"Bits24", 24, QImage::Format_BGR888},
-    {"Bits32", 32, QImage::Format_RGB32},
-};
 
 // Neighbouring pixels differ across and down, so sampling the wrong row or column shows.
 Picture MakePicture(const FormatCase& f, int w, int h)
@@ -104,7 +89,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, StretchSamplingTest, testing::ValuesIn(kStretche
 
 class StretchFormatTest : public testing::TestWithParam<FormatCase> {};
 
-std::string FormatName(const testing::TestParamInfo<FormatCase>& info) { return info.param.name; }
 
 TEST_P(StretchFormatTest, ShowsThePicturesOwnColoursAtTheNearestPixel)
 {
@@ -131,7 +115,9 @@ TEST_P(StretchFormatTest, ReadsWithoutTakingAPrivateCopy)
     EXPECT_EQ(picture.cacheKey(), key);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, StretchFormatTest, testing::ValuesIn(kFormats), FormatName);
+// Two-colour pictures follow a rule of their own, tested apart.
+INSTANTIATE_TEST_SUITE_P(AllFormats, StretchFormatTest,
+                         testing::ValuesIn(std::begin(kFormats) + 1, std::end(kFormats)), FormatName);
 
 TEST(StretchColours, SixteenBitChannelsExpandToEightBits)
 {

@@ -1,5 +1,6 @@
 #include "pictures/failure.h"
 #include "pictures/picture.h"
+#include "tests/pictures/formats.h"
 
 #include <gtest/gtest.h>
 
@@ -15,23 +16,6 @@ using pictures::Picture;
 
 namespace {
 
-struct FormatCase {
-    const char* name;
-    int bits;
-    QImage::Format format;
-};
-
-void PrintTo(const FormatCase& f, std::ostream* os) { *os << f.name; }
-
-const FormatCase kFormats[] = {
-    {"Bits1", 1, QImage::Format_Indexed8},
-    {"Bits4", 4, QImage::Format_Indexed8},
-    {"Bits8", 8, QImage::Format_Indexed8},
-    {"Bits16x555", 16, QImage::Format_RGB555},
-    {"Bits16x565", 16, QImage::Format_RGB16},
-    {"Bits24", 24, QImage::Format_BGR888},
-    {"Bits32", 32, QImage::Format_RGB32},
-};
 
 QVector<QRgb> TableFor(int bits)
 {
@@ -114,7 +98,6 @@ void DrawFrame(Picture& p, int l, int t, int r, int b)
 
 class PictureFormatTest : public testing::TestWithParam<FormatCase> {};
 
-std::string FormatName(const testing::TestParamInfo<FormatCase>& info) { return info.param.name; }
 
 // ---- Storage ---------------------------------------------------------------------------
 
