@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make pkg-config python3
   qt6-base-dev libgl-dev qt6-translations-l10n qt6-gtk-platformtheme
   libjpeg62-turbo-dev libjpeg-turbo-progs
   fonts-ipafont-gothic
