@@ -5,11 +5,11 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config python3
-  qt6-base-dev libgl-dev qt6-translations-l10n qt6-gtk-platformtheme
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libjpeg62-turbo-dev libjpeg-turbo-progs
   fonts-ipafont-gothic
   libgtest-dev
-  xvfb xdotool x11-utils imagemagick faketime
+  xvfb xdotool x11-utils faketime
   desktop-file-utils appstream file
 )
 if [ "${MOZARIO_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
