@@ -620,6 +620,21 @@ class Runner:
             print(f"     (screen not saved: {e})", flush=True)
 
 
+def run_cases(runner, app, cases):
+    """Runs the cases against one started program, and always stops it."""
+    try:
+        try:
+            app.find_window()
+        except Failure as e:
+            runner.skip_all([name for name, _ in cases], str(e))
+            return
+        for name, fn in cases:
+            runner.case(name, fn)
+    finally:
+        app.stop()
+        runner.app = None
+
+
 def play_session(runner, executable, xserver, work_dir, builtin):
     """One run of the program at 96 dpi: a whole game, the clock, and picture loading."""
     rng = Random(0)
@@ -852,17 +867,7 @@ def play_session(runner, executable, xserver, work_dir, builtin):
         ("loading a bitmap through the dialog", load_bmp),
         ("loading a JPEG through the dialog", load_jpeg),
     ]
-    try:
-        try:
-            app.find_window()
-        except Failure as e:
-            runner.skip_all([name for name, _ in cases], str(e))
-            return
-        for name, fn in cases:
-            runner.case(name, fn)
-    finally:
-        app.stop()
-        runner.app = None
+    run_cases(runner, app, cases)
 
 
 def high_dpi_session(runner, executable, xserver, work_dir, builtin):
@@ -899,17 +904,7 @@ def high_dpi_session(runner, executable, xserver, work_dir, builtin):
         ("200 %: client area 984 x 1108, picture at 960 x 720 nearest-pixel", window_and_picture),
         ("200 %: presses map to cells in layout pixels", presses_in_layout_pixels),
     ]
-    try:
-        try:
-            app.find_window()
-        except Failure as e:
-            runner.skip_all([name for name, _ in cases], str(e))
-            return
-        for name, fn in cases:
-            runner.case(name, fn)
-    finally:
-        app.stop()
-        runner.app = None
+    run_cases(runner, app, cases)
 
 
 def main():
