@@ -3,7 +3,7 @@
 // drawing surface. Only the board takes mouse presses.
 
 #include "pictures/picture.h"
-#include "puzzle/rules.h"
+#include "puzzle/mouse_button.h"
 
 #include <QImage>
 #include <QWidget>

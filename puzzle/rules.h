@@ -3,6 +3,7 @@
 // and shows what they decided; nothing here knows the window or the pictures.
 
 #include "puzzle/game_fields.h"
+#include "puzzle/mouse_button.h"
 
 #include <array>
 #include <cstdint>
@@ -26,8 +27,6 @@ void StartNewGame(GameFields& f, std::int32_t pictureWidth, std::int32_t picture
 // Exchanges 6n + 1 random pairs, in batches, until the first n entries are not in order.
 void Shuffle(PieceTable& order, std::int32_t n);
 bool IsSolved(const GameFields& f);
-
-enum class MouseButton { Left, Right, Middle };
 
 // The cell under a press on a board of boardWidth x boardHeight. Presses in the strips that
 // the grid does not reach (7 and 9 pieces a side) take the nearest cell of the grid.
