@@ -76,13 +76,13 @@ void ComposeForBoard(TForm1* form)
 
 }  // namespace
 
-TForm1::TForm1()
+TForm1::TForm1(Clock& clock)
 {
     Form1 = this;
     setWindowTitle(QStringLiteral("モザリオ"));
     setWindowIcon(QIcon(QStringLiteral(":/mozario/mozario-32.png")));
     setFont(LayoutFont(kProportionalGothic, 12, false));
-    CreateComponents();
+    CreateComponents(clock);
     CreateMenus();
     BindEvents();
     // The client area below the menu bar is 492 x 554; the frame's corner stands at (198, 87).
@@ -96,7 +96,7 @@ TForm1::~TForm1()
         Form1 = nullptr;
 }
 
-void TForm1::CreateComponents()
+void TForm1::CreateComponents(Clock& clock)
 {
     auto* client = new QWidget(this);
     client->setAutoFillBackground(true);
@@ -129,71 +129,85 @@ void TForm1::CreateComponents()
 
     OpenPictureDialog1 = std::make_unique<TOpenPictureDialog>(this);
 
-    Timer1 = new TTimer(this);
+    Timer1 = new TTimer(this, clock);
     Timer1->SetInterval(1000);
-    Timer2 = new TTimer(this);
+    Timer2 = new TTimer(this, clock);
     Timer2->SetInterval(100);
 }
+
+namespace {
+
+using MenuMember = std::unique_ptr<TMenuItem> TForm1::*;
+
+enum class Mark { None, Radio, CheckedRadio };
+
+// One item of the menu tree: where it hangs, what it shows, and what a click runs.
+struct MenuRow {
+    MenuMember item;
+    MenuMember parent;  // null: on the menu bar
+    const char* caption;
+    Mark mark;
+    void (TForm1::*onClick)(QObject*);  // null: the item opens its submenu
+};
+
+// The whole menu, in menu order. Radio items under one parent form one group; the checked
+// ones match the start-up settings.
+const MenuRow kMenu[] = {
+    {&TForm1::N1, nullptr, "ファイル", Mark::None, nullptr},
+    {&TForm1::N2, &TForm1::N1, "ニューゲーム", Mark::None, &TForm1::N2Click},
+    {&TForm1::Exit1, &TForm1::N1, "終了", Mark::None, &TForm1::Exit1Click},
+    {&TForm1::N3, nullptr, "設定", Mark::None, nullptr},
+    {&TForm1::N4, &TForm1::N3, "画像読み込み", Mark::None, &TForm1::N4Click},
+    {&TForm1::N5, &TForm1::N3, "ピース数変更", Mark::None, nullptr},
+    {&TForm1::N41, &TForm1::N5, "4", Mark::CheckedRadio, &TForm1::N41Click},
+    {&TForm1::N91, &TForm1::N5, "9", Mark::Radio, &TForm1::N91Click},
+    {&TForm1::N161, &TForm1::N5, "16", Mark::Radio, &TForm1::N161Click},
+    {&TForm1::N251, &TForm1::N5, "25", Mark::Radio, &TForm1::N251Click},
+    {&TForm1::N361, &TForm1::N5, "36", Mark::Radio, &TForm1::N361Click},
+    {&TForm1::N491, &TForm1::N5, "49", Mark::Radio, &TForm1::N491Click},
+    {&TForm1::N641, &TForm1::N5, "64", Mark::Radio, &TForm1::N641Click},
+    {&TForm1::N811, &TForm1::N5, "81", Mark::Radio, &TForm1::N811Click},
+    {&TForm1::N6, &TForm1::N3, "制限時間", Mark::None, nullptr},
+    {&TForm1::N301, &TForm1::N6, "30", Mark::Radio, &TForm1::N301Click},
+    {&TForm1::N451, &TForm1::N6, "45", Mark::Radio, &TForm1::N451Click},
+    {&TForm1::N601, &TForm1::N6, "60", Mark::CheckedRadio, &TForm1::N601Click},
+    {&TForm1::N901, &TForm1::N6, "90", Mark::Radio, &TForm1::N901Click},
+    {&TForm1::N1201, &TForm1::N6, "120", Mark::Radio, &TForm1::N1201Click},
+    {&TForm1::N1801, &TForm1::N6, "180", Mark::Radio, &TForm1::N1801Click},
+    {&TForm1::N7, &TForm1::N6, "制限なし", Mark::Radio, &TForm1::N7Click},
+};
+
+}  // namespace
 
 void TForm1::CreateMenus()
 {
     QMenuBar* bar = menuBar();
     bar->setNativeMenuBar(false);
-    N1 = std::make_unique<TMenuItem>(bar, QStringLiteral("ファイル"));
-    N2 = std::make_unique<TMenuItem>(N1.get(), QStringLiteral("ニューゲーム"));
-    Exit1 = std::make_unique<TMenuItem>(N1.get(), QStringLiteral("終了"));
-    N3 = std::make_unique<TMenuItem>(bar, QStringLiteral("設定"));
-    N4 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("画像読み込み"));
-    N5 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("ピース数変更"));
-    N41 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("4"), true);
-    N91 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("9"), true);
-    N161 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("16"), true);
-    N251 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("25"), true);
-    N361 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("36"), true);
-    N491 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("49"), true);
-    N641 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("64"), true);
-    N811 = std::make_unique<TMenuItem>(N5.get(), QStringLiteral("81"), true);
-    N6 = std::make_unique<TMenuItem>(N3.get(), QStringLiteral("制限時間"));
-    N301 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("30"), true);
-    N451 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("45"), true);
-    N601 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("60"), true);
-    N901 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("90"), true);
-    N1201 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("120"), true);
-    N1801 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("180"), true);
-    N7 = std::make_unique<TMenuItem>(N6.get(), QStringLiteral("制限なし"), true);
-    N41->SetChecked(true);
-    N601->SetChecked(true);
+    std::vector<TMenuItem*> barItems;
+    for (const MenuRow& row : kMenu) {
+        const QString caption = QString::fromUtf8(row.caption);
+        std::unique_ptr<TMenuItem>& item = this->*row.item;
+        if (row.parent) {
+            item = std::make_unique<TMenuItem>((this->*row.parent).get(), caption, row.mark != Mark::None);
+        } else {
+            item = std::make_unique<TMenuItem>(bar, caption);
+            barItems.push_back(item.get());
+        }
+        if (row.mark == Mark::CheckedRadio)
+            item->SetChecked(true);
+        if (row.onClick)
+            item->OnClick = [this, handler = row.onClick](TMenuItem* sender) {
+                RunHandler(this, [&] { (this->*handler)(sender->Action()); });
+            };
+    }
 
-    TMenuItem::AssignBarKeys({N1.get(), N3.get()});
-    for (TMenuItem* level : {N1.get(), N3.get(), N5.get(), N6.get()})
-        level->AssignKeys();
+    TMenuItem::AssignBarKeys(barItems);
+    for (const MenuRow& row : kMenu)
+        (this->*row.item)->AssignKeys();
 }
 
 void TForm1::BindEvents()
 {
-    auto bind = [this](TMenuItem* item, void (TForm1::*handler)(QObject*)) {
-        item->OnClick = [this, handler](TMenuItem* sender) {
-            RunHandler(this, [&] { (this->*handler)(sender->Action()); });
-        };
-    };
-    bind(N2.get(), &TForm1::N2Click);
-    bind(Exit1.get(), &TForm1::Exit1Click);
-    bind(N4.get(), &TForm1::N4Click);
-    bind(N41.get(), &TForm1::N41Click);
-    bind(N91.get(), &TForm1::N91Click);
-    bind(N161.get(), &TForm1::N161Click);
-    bind(N251.get(), &TForm1::N251Click);
-    bind(N361.get(), &TForm1::N361Click);
-    bind(N491.get(), &TForm1::N491Click);
-    bind(N641.get(), &TForm1::N641Click);
-    bind(N811.get(), &TForm1::N811Click);
-    bind(N301.get(), &TForm1::N301Click);
-    bind(N451.get(), &TForm1::N451Click);
-    bind(N601.get(), &TForm1::N601Click);
-    bind(N901.get(), &TForm1::N901Click);
-    bind(N1201.get(), &TForm1::N1201Click);
-    bind(N1801.get(), &TForm1::N1801Click);
-    bind(N7.get(), &TForm1::N7Click);
     Image1->OnMouseDown = [this](TImage* sender, puzzle::MouseButton button, int x, int y) {
         RunHandler(this, [&] { Image1MouseDown(sender, button, x, y); });
     };
@@ -201,9 +215,9 @@ void TForm1::BindEvents()
     Timer2->OnTimer = [this](TTimer* sender) { RunHandler(this, [&] { Timer2Timer(sender); }); };
 }
 
-TForm1* CreateMainWindow()
+TForm1* CreateMainWindow(Clock& clock)
 {
-    auto* form = new TForm1();
+    auto* form = new TForm1(clock);
     RunHandler(form, [form] { form->FormCreate(form); });
     return form;
 }

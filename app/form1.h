@@ -15,7 +15,8 @@
 
 class TForm1 : public QMainWindow {
 public:
-    TForm1();
+    // The timers tick on `clock`.
+    explicit TForm1(Clock& clock = SystemClock());
     ~TForm1() override;
 
     // Components, in layout order.
@@ -30,6 +31,7 @@ public:
     QLineEdit* Edit1;  // exchange counter
     QLineEdit* Edit2;  // piece count
     QLineEdit* Edit3;  // time
+    // The menu; one table in form1.cpp gives each item its place, caption, radio mark and handler.
     std::unique_ptr<TMenuItem> N1, N2, Exit1, N3, N4, N5, N41, N91, N161, N251, N361, N491, N641,
         N811, N6, N301, N451, N601, N901, N1201, N1801, N7;
     std::unique_ptr<TOpenPictureDialog> OpenPictureDialog1;
@@ -67,7 +69,7 @@ public:
     void DrawCellFrame(int cell);
 
 private:
-    void CreateComponents();
+    void CreateComponents(Clock& clock);
     void CreateMenus();
     void BindEvents();
     void PieceCountClick(TMenuItem* item, int gridSide);
@@ -85,4 +87,4 @@ void DrawPieces(std::int32_t count, std::int32_t width, std::int32_t height, puz
 
 // Creates the main window the way start-up does: Form1 is set first, the layout applied, then
 // FormCreate runs.
-TForm1* CreateMainWindow();
+TForm1* CreateMainWindow(Clock& clock = SystemClock());

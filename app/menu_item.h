@@ -22,7 +22,6 @@ public:
     bool Checked() const { return checked_; }
     // Checking a radio item clears the check of every other radio item under the same parent.
     void SetChecked(bool checked);
-    bool RadioItem() const { return radio_; }
 
     QAction* Action() const { return action_; }
     QMenu* Submenu() const { return submenu_; }

@@ -1,9 +1,8 @@
 #include "app/timer.h"
 
-TTimer::TTimer(QObject* owner) : QObject(owner)
+TTimer::TTimer(QObject* owner, Clock& clock) : QObject(owner)
 {
-    timer_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+    ticks_ = clock.Schedule([this] {
         if (enabled_ && OnTimer)
             OnTimer(this);
     });
@@ -15,9 +14,9 @@ void TTimer::SetEnabled(bool enabled)
         return;
     enabled_ = enabled;
     if (enabled_)
-        timer_.start(interval_);
+        ticks_->Start(interval_);
     else
-        timer_.stop();
+        ticks_->Stop();
 }
 
 void TTimer::SetInterval(int milliseconds)
@@ -26,5 +25,5 @@ void TTimer::SetInterval(int milliseconds)
         return;
     interval_ = milliseconds;
     if (enabled_)
-        timer_.start(interval_);
+        ticks_->Start(interval_);
 }

@@ -1,5 +1,6 @@
 #include "app/form1.h"
 #include "puzzle/random.h"
+#include "tests/support/fake_clock.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ class Game : public testing::Test {
 protected:
     void SetUp() override
     {
-        form.reset(CreateMainWindow());
+        form.reset(CreateMainWindow(clock));
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         puzzle::RandomState = 0;
@@ -73,6 +74,7 @@ protected:
         return exchanges;
     }
 
+    FakeClock clock;
     std::unique_ptr<TForm1> form;
 };
 
@@ -94,7 +96,7 @@ TEST_F(Game, NewGameShowsTheShuffledBoardAndThePreview)
     form->N7->Action()->trigger();
     form->N2Click(nullptr);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("-1"));
-    form->Timer1Timer(form->Timer1);
+    clock.Advance(1000);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("無制限"));
     EXPECT_EQ(g().TimeLeft, -1);
 }
@@ -193,6 +195,7 @@ TEST_F(Game, WinningShowsClearAndStopsTheClock)
     for (TMenuItem* count : {form->N41.get(), form->N811.get()}) {
         count->Action()->trigger();
         form->N2Click(nullptr);
+        clock.Advance(400);
         const int exchanges = Solve();
         EXPECT_GT(exchanges, 0);
         EXPECT_EQ(g().Playing, 0);
@@ -209,7 +212,10 @@ TEST_F(Game, WinningShowsClearAndStopsTheClock)
         PressCell(0);
         EXPECT_EQ(g().Playing, 1);
         EXPECT_EQ(form->Label4->Top(), -70);
-        EXPECT_GT(form->Timer1->RemainingTime(), 900);
+        clock.Advance(999);
+        EXPECT_EQ(g().TimeLeft, 60);
+        clock.Advance(1);
+        EXPECT_EQ(g().TimeLeft, 59);
     }
 }
 
@@ -217,8 +223,10 @@ TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
 {
     form->N301->Action()->trigger();
     form->N2Click(nullptr);
-    for (int tick = 1; tick <= 30; ++tick)
-        form->Timer1Timer(form->Timer1);
+    clock.Advance(29999);
+    EXPECT_EQ(form->Edit3->text(), QStringLiteral("1"));
+    EXPECT_EQ(g().Playing, 1);
+    clock.Advance(1);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
     EXPECT_EQ(g().Playing, 0);
     EXPECT_EQ(form->Label4->Top(), 184);
@@ -226,32 +234,33 @@ TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
     EXPECT_EQ(form->Label4->Color(), 0x000000FFu);
     EXPECT_EQ(form->Label4->Caption(), QStringLiteral("TIMEUP"));
     EXPECT_TRUE(form->Timer1->Enabled()) << "only completion stops the clock";
-    form->Timer1Timer(form->Timer1);
+    clock.Advance(1400);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
 
     // A press on the banner goes to the banner; the rest of the board starts a new game.
     QTest::mouseClick(form->Label4, Qt::LeftButton, {}, QPoint(10, 10));
     EXPECT_EQ(g().Playing, 0);
-    const int remaining = form->Timer1->RemainingTime();
     QTest::mouseClick(form->Image1, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(g().Playing, 1);
-    EXPECT_LE(form->Timer1->RemainingTime(), remaining) << "a running clock keeps its rhythm";
+    clock.Advance(599);
+    EXPECT_EQ(g().TimeLeft, 30);
+    clock.Advance(1);
+    EXPECT_EQ(g().TimeLeft, 29) << "a running clock keeps its rhythm";
 }
 
 TEST_F(Game, RestoredJustBeforeTimeUpStillClears)
 {
     form->N301->Action()->trigger();
     form->N2Click(nullptr);
-    for (int tick = 1; tick < 30; ++tick)
-        form->Timer1Timer(form->Timer1);
-    // One exchange from the solved order; make it, and let time run out before the redraw.
+    // One exchange from the solved order, made 50 ms before time runs out.
+    clock.Advance(29950);
     std::iota(g().PieceOrder.begin(), g().PieceOrder.begin() + 4, 0);
     std::swap(g().PieceOrder[0], g().PieceOrder[1]);
     PressCell(0);
     PressCell(1);
-    form->Timer1Timer(form->Timer1);
+    clock.Advance(50);
     EXPECT_EQ(form->Label4->Caption(), QStringLiteral("TIMEUP"));
-    form->Timer2Timer(form->Timer2);
+    clock.Advance(50);
     EXPECT_EQ(form->Label4->Caption(), QStringLiteral("CLEAR"));
     EXPECT_EQ(form->Label4->Color(), 0x00F0CAA6u);
     EXPECT_FALSE(form->Timer1->Enabled());

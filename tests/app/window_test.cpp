@@ -2,6 +2,7 @@
 #include "app/error_box.h"
 #include "app/form1.h"
 #include "app/timer.h"
+#include "tests/support/fake_clock.h"
 
 #include "pictures/failure.h"
 
@@ -240,23 +241,26 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
 
 TEST(Timer, EnablingAgainNeverRestartsThePeriod)
 {
-    TTimer timer(nullptr);
-    timer.SetInterval(1000);
+    FakeClock clock;
+    TTimer timer(nullptr, clock);
     int ticks = 0;
     timer.OnTimer = [&](TTimer*) { ++ticks; };
-    EXPECT_EQ(timer.RemainingTime(), -1);
+    clock.Advance(5000);
+    EXPECT_EQ(ticks, 0) << "a timer starts stopped";
     timer.SetEnabled(true);
-    QTest::qWait(300);
-    const int remaining = timer.RemainingTime();
-    EXPECT_LE(remaining, 750);
+    clock.Advance(300);
     timer.SetEnabled(true);
-    EXPECT_LE(timer.RemainingTime(), remaining);
+    clock.Advance(699);
+    EXPECT_EQ(ticks, 0);
+    clock.Advance(1);
+    EXPECT_EQ(ticks, 1) << "the first tick comes one full second after the first start";
     timer.SetEnabled(false);
-    EXPECT_EQ(timer.RemainingTime(), -1);
+    clock.Advance(5000);
+    EXPECT_EQ(ticks, 1);
     timer.SetInterval(20);
     timer.SetEnabled(true);
-    QTest::qWait(110);
-    EXPECT_GE(ticks, 2);
+    clock.Advance(110);
+    EXPECT_EQ(ticks, 6);
 }
 
 }  // namespace
