@@ -16,27 +16,6 @@ using pictures::StretchForDisplay;
 namespace {
 
 
-// Neighbouring pixels differ across and down, so sampling the wrong row or column shows.
-Picture MakePicture(const FormatCase& f, int w, int h)
-{
-    QImage image(w, h, f.format);
-    if (f.format == QImage::Format_Indexed8) {
-        const int n = f.bits == 4 ? 16 : 256;
-        QVector<QRgb> table;
-        for (int i = 0; i < n; ++i)
-            table.append(qRgb(i * (256 / n), 255 - i * (256 / n), (i * 40) & 0xFF));
-        image.setColorTable(table);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                image.scanLine(y)[x] = uchar((x + 5 * y) % n);
-    } else {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                image.setPixel(x, y, qRgb((x * 8) & 0xF8, (y * 8) & 0xF8, (x * 24 + y * 40) & 0xF8));
-    }
-    return Picture(image, f.bits);
-}
-
 // A 24-bit picture whose every pixel spells its own coordinates.
 Picture CoordinatePicture(int w, int h)
 {

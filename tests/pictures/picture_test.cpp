@@ -17,36 +17,6 @@ using pictures::Picture;
 namespace {
 
 
-QVector<QRgb> TableFor(int bits)
-{
-    if (bits == 1)
-        return {qRgb(0, 0, 0), qRgb(255, 255, 255)};
-    const int n = bits == 4 ? 16 : 200;
-    QVector<QRgb> table;
-    for (int i = 0; i < n; ++i)
-        table.append(qRgb(i * (256 / n), (i * 3) & 0xFF, 128));
-    return table;
-}
-
-// A picture whose neighbouring pixels differ, so a pixel taken from the wrong place shows.
-// Pictures of one format made with different seeds share their colour table.
-Picture MakePicture(const FormatCase& f, int w, int h, int seed = 0)
-{
-    QImage image(w, h, f.format);
-    if (f.format == QImage::Format_Indexed8) {
-        const QVector<QRgb> table = TableFor(f.bits);
-        image.setColorTable(table);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                image.scanLine(y)[x] = uchar((x + 3 * y + seed) % table.size());
-    } else {
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                image.setPixel(x, y, qRgb((x * 8 + seed * 40) & 0xF8, (y * 8) & 0xF8, ((x + y) * 8 + 64) & 0xF8));
-    }
-    return Picture(image, f.bits);
-}
-
 using PixelSet = std::set<std::pair<int, int>>;
 
 PixelSet Changed(const Picture& before, const Picture& after)
@@ -117,43 +87,32 @@ TEST_P(PictureFormatTest, KeepsFormatBitsAndColourTable)
 
 // ---- Picture copy ------------------------------------------------------------------------
 
-TEST_P(PictureFormatTest, CopySharesStorageUntilOneSideIsWritten)
-{
-    Picture source = MakePicture(GetParam(), 32, 24);
-    const uchar* sourceStorage = source.storage();
-    Picture copy = source;
-    EXPECT_EQ(copy.storage(), source.storage());
-    Picture assigned;
-    assigned = source;
-    EXPECT_EQ(assigned.storage(), source.storage());
-
-    copy.moveTo(2, 2);
-    copy.lineTo(20, 2);
-    EXPECT_NE(copy.storage(), source.storage());
-    EXPECT_EQ(source.storage(), sourceStorage);
-    EXPECT_EQ(assigned.storage(), sourceStorage);
-    EXPECT_TRUE(SamePixels(source, MakePicture(GetParam(), 32, 24)));
-}
-
-TEST_P(PictureFormatTest, CopiesAreIndependentBothWays)
+TEST_P(PictureFormatTest, CopiesShareStorageUntilOneSideIsWritten)
 {
     const Picture pristine = MakePicture(GetParam(), 32, 24);
     Picture source = MakePicture(GetParam(), 32, 24);
+    const uchar* sourceStorage = source.storage();
     Picture target = source;
+    Picture assigned;
+    assigned = source;
+    EXPECT_EQ(target.storage(), sourceStorage);
+    EXPECT_EQ(assigned.storage(), sourceStorage);
 
     // Drawing on the target leaves the source alone.
     target.setPenColour(pictures::kRed);
     target.setPenWidth(6);
     DrawFrame(target, 8, 8, 16, 16);
+    EXPECT_NE(target.storage(), sourceStorage);
+    EXPECT_EQ(source.storage(), sourceStorage);
     EXPECT_TRUE(SamePixels(source, pristine));
     EXPECT_FALSE(SamePixels(target, pristine));
 
-    // Writing the source (a rectangle copy, as the composition does) leaves the copy alone.
-    Picture other = source;
+    // Writing the source (a rectangle copy, as the composition does) leaves its sharer alone.
     const Picture donor = MakePicture(GetParam(), 32, 24, 5);
     source.copyRect(QRect(0, 0, 10, 10), donor, QRect(0, 0, 10, 10));
     EXPECT_FALSE(SamePixels(source, pristine));
-    EXPECT_TRUE(SamePixels(other, pristine));
+    EXPECT_TRUE(SamePixels(assigned, pristine));
+    EXPECT_EQ(assigned.storage(), sourceStorage);
 }
 
 TEST_P(PictureFormatTest, CopyStartsWithDefaultDrawingState)
@@ -289,16 +248,6 @@ TEST_P(PictureFormatTest, BatchOfRectangleCopiesEqualsTheCopiesInTurn)
     EXPECT_EQ(source.storage(), sourceStorage);
 }
 
-TEST_P(PictureFormatTest, RectangleCopyOntoASharedCopyLeavesTheSourceAlone)
-{
-    const Picture source = MakePicture(GetParam(), 32, 24);
-    Picture work = source;
-    work.copyRect(QRect(0, 0, 8, 8), source, QRect(16, 8, 8, 8));
-    EXPECT_NE(work.storage(), source.storage());
-    EXPECT_TRUE(SamePixels(source, MakePicture(GetParam(), 32, 24)));
-    EXPECT_EQ(work.pixel(3, 4), source.pixel(19, 12));
-}
-
 TEST_P(PictureFormatTest, OverlappingCopyWithinOnePictureReadsTheOriginal)
 {
     const Picture original = MakePicture(GetParam(), 32, 24);
@@ -367,50 +316,29 @@ TEST_P(PictureFormatTest, ThinLineCoversStartUpToButNotIncludingEnd)
     }
 }
 
-TEST_P(PictureFormatTest, SixPixelLineIsABandCentredOnTheSegmentWithRoundEnds)
+TEST_P(PictureFormatTest, WideLinesCoverThePixelsWithinHalfTheWidth)
 {
     const Picture before = MakePicture(GetParam(), 64, 48);
-
-    Picture horizontal = before;
-    horizontal.setPenColour(pictures::kRed);
-    horizontal.setPenWidth(6);
-    horizontal.moveTo(10, 20);
-    horizontal.lineTo(30, 20);
-    // Rows 17..22: three above the line's row and three from it down. The round ends reach
-    // 3 pixels past the end points on the middle rows and 2 on the outer rows.
-    PixelSet expected;
-    for (int y = 17; y <= 22; ++y) {
-        const bool outer = y == 17 || y == 22;
-        for (int x = outer ? 8 : 7; x <= (outer ? 31 : 32); ++x)
-            expected.insert({x, y});
+    const struct {
+        QPoint from, to;
+        int width;
+    } lines[] = {{{10, 20}, {30, 20}, 6}, {{40, 30}, {40, 10}, 6}, {{6, 30}, {33, 9}, 5}};
+    for (const auto& line : lines) {
+        Picture p = before;
+        p.setPenColour(pictures::kRed);
+        p.setPenWidth(line.width);
+        p.moveTo(line.from.x(), line.from.y());
+        p.lineTo(line.to.x(), line.to.y());
+        const PixelSet changed = Changed(before, p);
+        EXPECT_EQ(changed, WithinOfPath(64, 48, {line.from, line.to}, line.width / 2.0)) << line.width;
+        if (line.from.y() == 20) {
+            // Six pixels: rows 17..22, three above the line's row and three from it down; the
+            // round ends reach 3 pixels past the end points on the middle rows, 2 on the outer.
+            EXPECT_TRUE(changed.count({7, 20}) && changed.count({32, 20}) && !changed.count({33, 20}));
+            EXPECT_TRUE(changed.count({8, 17}) && !changed.count({7, 17}) && changed.count({31, 22}));
+            EXPECT_TRUE(!changed.count({20, 16}) && !changed.count({20, 23}));
+        }
     }
-    EXPECT_EQ(Changed(before, horizontal), expected);
-    EXPECT_EQ(horizontal.pixel(20, 17), pictures::kRed);
-    EXPECT_EQ(horizontal.pixel(20, 22), pictures::kRed);
-
-    Picture vertical = before;
-    vertical.setPenColour(pictures::kRed);
-    vertical.setPenWidth(6);
-    vertical.moveTo(40, 30);
-    vertical.lineTo(40, 10);
-    PixelSet expectedVertical;
-    for (int x = 37; x <= 42; ++x) {
-        const bool outer = x == 37 || x == 42;
-        for (int y = outer ? 8 : 7; y <= (outer ? 31 : 32); ++y)
-            expectedVertical.insert({x, y});
-    }
-    EXPECT_EQ(Changed(before, vertical), expectedVertical);
-}
-
-TEST_P(PictureFormatTest, WideDiagonalCoversPixelsWithinHalfTheWidth)
-{
-    const Picture before = MakePicture(GetParam(), 40, 40);
-    Picture p = before;
-    p.setPenColour(pictures::kBlue);
-    p.setPenWidth(5);
-    p.moveTo(6, 30);
-    p.lineTo(33, 9);
-    EXPECT_EQ(Changed(before, p), WithinOfPath(40, 40, {{6, 30}, {33, 9}}, 2.5));
 }
 
 TEST_P(PictureFormatTest, CellFrameIsClosedWithHalfTheBandOutsideTheCell)
@@ -523,24 +451,43 @@ QVector<QRgb> GreyTable(int n)
     return table;
 }
 
-TEST(PictureColourTable, GreyPictureGainsEntriesForRedAndBlue)
+TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
 {
-    const Picture before = Indexed8(40, 30, GreyTable(236));
-    Picture p = before;
-    p.setPenColour(pictures::kRed);
-    p.setPenWidth(6);
-    DrawFrame(p, 10, 10, 30, 20);
-    p.setPenColour(pictures::kBlue);
-    DrawFrame(p, 0, 0, 10, 10);
-    EXPECT_EQ(p.image().format(), QImage::Format_Indexed8);
-    EXPECT_EQ(p.bitsPerPixel(), 8);
-    ASSERT_EQ(p.colourTable().size(), 238);
-    EXPECT_EQ(p.colourTable().mid(0, 236), GreyTable(236));
-    EXPECT_EQ(p.pixel(20, 10), pictures::kRed);
-    EXPECT_EQ(p.pixel(2, 5), pictures::kBlue);
-    EXPECT_EQ(p.pixel(20, 15), before.pixel(20, 15));
-    // The shared original keeps its table.
-    EXPECT_EQ(before.colourTable().size(), 236);
+    const struct {
+        const char* name;
+        QVector<QRgb> table;
+        int bits, expectedBits;
+    } rows[] = {
+        {"grey with room for two more", GreyTable(236), 8, 8},
+        {"full table", GreyTable(256), 8, 32},
+        {"two colours", {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1, 8},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Picture before = Indexed8(40, 30, row.table, row.bits);
+        Picture p = before;
+        p.setPenColour(pictures::kRed);
+        p.setPenWidth(6);
+        DrawFrame(p, 10, 10, 30, 20);
+        p.setPenColour(pictures::kBlue);
+        DrawFrame(p, 0, 0, 10, 10);
+        EXPECT_EQ(p.bitsPerPixel(), row.expectedBits);
+        if (row.expectedBits == 8) {
+            ASSERT_EQ(p.colourTable().size(), row.table.size() + 2);
+            EXPECT_EQ(p.colourTable().mid(0, row.table.size()), row.table);
+        }
+        EXPECT_EQ(p.pixel(20, 10), pictures::kRed);
+        EXPECT_EQ(p.pixel(2, 5), pictures::kBlue);
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                const Colour c = p.pixel(x, y);
+                ASSERT_TRUE(c == pictures::kRed || c == pictures::kBlue || c == before.pixel(x, y)) << x << "," << y;
+            }
+        }
+        // The shared original keeps its table.
+        EXPECT_EQ(before.colourTable(), row.table);
+        EXPECT_EQ(before.bitsPerPixel(), row.bits);
+    }
 }
 
 TEST(PictureColourTable, ExistingEntryIsReused)
@@ -554,79 +501,43 @@ TEST(PictureColourTable, ExistingEntryIsReused)
     EXPECT_EQ(p.colourTable().size(), 16);
     EXPECT_EQ(p.bitsPerPixel(), 4);
     EXPECT_EQ(p.image().constScanLine(3)[9], 5);
-}
 
-TEST(PictureColourTable, FullTableWithoutTheColourBecomes32Bits)
-{
-    QVector<QRgb> table = GreyTable(256);
-    const Picture before = Indexed8(40, 30, table);
-    Picture p = before;
-    p.setPenColour(pictures::kBlue);
-    p.setPenWidth(6);
-    DrawFrame(p, 10, 10, 30, 20);
-    EXPECT_EQ(p.bitsPerPixel(), 32);
-    EXPECT_EQ(p.image().format(), QImage::Format_RGB32);
-    EXPECT_EQ(p.pixel(20, 10), pictures::kBlue);
-    for (int y = 0; y < 30; ++y) {
-        for (int x = 0; x < 40; ++x) {
-            if (p.pixel(x, y) != pictures::kBlue) {
-                ASSERT_EQ(p.pixel(x, y), before.pixel(x, y)) << x << "," << y;
-            }
-        }
-    }
-    EXPECT_EQ(before.bitsPerPixel(), 8);
-}
-
-TEST(PictureColourTable, OneBitPictureWidensToEightBitsForANewColour)
-{
-    const Picture before = Indexed8(24, 24, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1);
-    Picture p = before;
-    p.setPenColour(pictures::kRed);
-    p.setPenWidth(6);
-    DrawFrame(p, 6, 6, 18, 18);
-    EXPECT_EQ(p.bitsPerPixel(), 8);
-    EXPECT_EQ(p.pixel(12, 6), pictures::kRed);
-    EXPECT_EQ(p.pixel(12, 12), before.pixel(12, 12));
-
-    // Black is already in the table: the picture stays a two-colour one.
-    Picture black = before;
-    black.moveTo(0, 0);
+    // Black is already in a two-colour table: the picture stays a two-colour one.
+    Picture black = Indexed8(24, 24, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1);
     black.lineTo(10, 0);
     EXPECT_EQ(black.bitsPerPixel(), 1);
     EXPECT_EQ(black.colourTable().size(), 2);
 }
 
-TEST(PictureColourTable, CopyBetweenDifferentTablesKeepsColours)
-{
-    const Picture source = Indexed8(20, 20, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)});
-    Picture target = Indexed8(20, 20, GreyTable(16), 4);
-    const Picture before = target;
-    target.copyRect(QRect(5, 5, 10, 10), source, QRect(0, 0, 10, 10));
-    EXPECT_EQ(target.image().format(), QImage::Format_Indexed8);
-    EXPECT_EQ(target.bitsPerPixel(), 8);
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < 20; ++x) {
-            const bool inside = x >= 5 && x < 15 && y >= 5 && y < 15;
-            ASSERT_EQ(target.pixel(x, y), inside ? source.pixel(x - 5, y - 5) : before.pixel(x, y));
-        }
-}
-
-TEST(PictureColourTable, CopyOfManyColoursIntoAnIndexedPictureWidensIt)
+TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
 {
     QImage image(40, 40, QImage::Format_BGR888);
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x)
             image.setPixel(x, y, qRgb(x * 6, y * 6, (x + y) * 3));
-    const Picture source(image, 24);
-    Picture target = Indexed8(40, 40, GreyTable(200));
-    const Picture before = target;
-    target.copyRect(QRect(0, 0, 30, 30), source, QRect(10, 10, 30, 30));
-    EXPECT_EQ(target.bitsPerPixel(), 32);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 40; ++x) {
-            const bool inside = x < 30 && y < 30;
-            ASSERT_EQ(target.pixel(x, y), inside ? source.pixel(x + 10, y + 10) : before.pixel(x, y));
-        }
+    const struct {
+        const char* name;
+        Picture source, target;
+        QRect dst, src;
+        int expectedBits;
+    } rows[] = {
+        // Three colours join a 16-entry table; too many for any table widen the picture.
+        {"other table", Indexed8(40, 40, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)}),
+         Indexed8(40, 40, GreyTable(16), 4), QRect(5, 5, 10, 10), QRect(0, 0, 10, 10), 8},
+        {"many colours", Picture(image, 24), Indexed8(40, 40, GreyTable(200)), QRect(0, 0, 30, 30),
+         QRect(10, 10, 30, 30), 32},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Picture target = row.target;
+        target.copyRect(row.dst, row.source, row.src);
+        EXPECT_EQ(target.bitsPerPixel(), row.expectedBits);
+        const QPoint shift = row.src.topLeft() - row.dst.topLeft();
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 40; ++x)
+                ASSERT_EQ(target.pixel(x, y), row.dst.contains(x, y) ? row.source.pixel(x + shift.x(), y + shift.y())
+                                                                     : row.target.pixel(x, y));
+    }
 }
 
 TEST(PictureColourTable, DirectColourCopyBetweenFormatsKeepsColours)
