@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the suite under AddressSanitizer,
-# UndefinedBehaviorSanitizer and LeakSanitizer first, then the ordinary build with the
-# end-to-end tests and a short run of each fuzzer.
+# UndefinedBehaviorSanitizer and LeakSanitizer first, then, on the ordinary build of the program
+# alone, the tests that run the program as shipped (end-to-end, installed) and a short run of
+# each fuzzer. The unit tests run once, under the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 MOZARIO_WITH_FUZZ=1 scripts/setup.sh
 scripts/test-sanitized.sh
-scripts/build.sh RelWithDebInfo
-cd "${MOZARIO_BUILD_DIR:-build}"
-ctest --output-on-failure -j2
+build_dir=${MOZARIO_BUILD_DIR:-build}
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build_dir" -j2 --target mozario
+cd "$build_dir"
+ctest --output-on-failure -j2 -L 'program|fuzz'
