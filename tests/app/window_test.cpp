@@ -89,66 +89,44 @@ TEST_F(Window, EditBoxesTakeNoFocusOrInput)
     EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目"));
 }
 
-TEST_F(Window, PieceCountItemsMoveTheirRadioMark)
+TEST_F(Window, SettingItemsStopTheGameAndMoveTheRadioMarkWithinTheirGroup)
 {
-    form->Game.Playing = 1;
-    form->N91->Action()->trigger();
-    EXPECT_EQ(form->Game.GridSide, 3);
-    EXPECT_EQ(form->Game.PieceCount, 4);
-    EXPECT_EQ(form->Game.Playing, 0);
-    EXPECT_EQ(form->Edit2->text(), QStringLiteral("9ピース"));
-    EXPECT_TRUE(form->N91->Checked());
-    EXPECT_TRUE(form->N91->Action()->isChecked());
-    EXPECT_FALSE(form->N41->Checked());
-    EXPECT_FALSE(form->N41->Action()->isChecked());
-    EXPECT_TRUE(form->N601->Checked()) << "the other group is untouched";
-
-    // Choosing the checked item again repeats its effects and keeps the mark.
-    form->Game.Playing = 1;
-    form->N91->Action()->trigger();
-    EXPECT_EQ(form->Game.Playing, 0);
-    EXPECT_TRUE(form->N91->Checked());
-    EXPECT_TRUE(form->N91->Action()->isChecked());
-
     const struct {
         TMenuItem* item;
-        int side;
-        const char* text;
-    } rows[] = {{form->N41.get(), 2, "4ピース"},   {form->N161.get(), 4, "16ピース"}, {form->N251.get(), 5, "25ピース"},
-                {form->N361.get(), 6, "36ピース"}, {form->N491.get(), 7, "49ピース"}, {form->N641.get(), 8, "64ピース"},
-                {form->N811.get(), 9, "81ピース"}};
+        int side, limit;  // 0: the item sets the other
+        const char* pieces;  // the piece-count display afterwards
+    } rows[] = {
+        {form->N91.get(), 3, 0, "9ピース"},    {form->N91.get(), 3, 0, "9ピース"},  // again: same effects
+        {form->N41.get(), 2, 0, "4ピース"},    {form->N161.get(), 4, 0, "16ピース"},
+        {form->N251.get(), 5, 0, "25ピース"},  {form->N361.get(), 6, 0, "36ピース"},
+        {form->N491.get(), 7, 0, "49ピース"},  {form->N641.get(), 8, 0, "64ピース"},
+        {form->N811.get(), 9, 0, "81ピース"},  {form->N7.get(), 0, -1, "81ピース"},
+        {form->N301.get(), 0, 30, "81ピース"}, {form->N451.get(), 0, 45, "81ピース"},
+        {form->N601.get(), 0, 60, "81ピース"}, {form->N901.get(), 0, 90, "81ピース"},
+        {form->N1201.get(), 0, 120, "81ピース"}, {form->N1801.get(), 0, 180, "81ピース"},
+    };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.item->Caption().toStdString());
+        form->Game.Playing = 1;
+        const TMenuItem* otherGroupChoice = nullptr;
+        for (TMenuItem* item : (row.side ? form->N6 : form->N5)->Items())
+            if (item->Checked())
+                otherGroupChoice = item;
         row.item->Action()->trigger();
-        EXPECT_EQ(form->Game.GridSide, row.side);
-        EXPECT_EQ(form->Edit2->text(), QString::fromUtf8(row.text));
-        int checked = 0;
-        for (TMenuItem* item : form->N5->Items())
-            checked += item->Checked() ? 1 : 0;
-        EXPECT_EQ(checked, 1);
-        EXPECT_TRUE(row.item->Checked());
-    }
-}
-
-TEST_F(Window, TimeLimitItemsSetTheLimitOnly)
-{
-    form->Game.Playing = 1;
-    form->N7->Action()->trigger();
-    EXPECT_EQ(form->Game.TimeLimit, -1);
-    EXPECT_EQ(form->Game.Playing, 0);
-    EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
-    EXPECT_TRUE(form->N7->Checked());
-    EXPECT_FALSE(form->N601->Checked());
-    EXPECT_TRUE(form->N41->Checked());
-    const struct {
-        TMenuItem* item;
-        int limit;
-    } rows[] = {{form->N301.get(), 30}, {form->N451.get(), 45}, {form->N601.get(), 60},
-                {form->N901.get(), 90}, {form->N1201.get(), 120}, {form->N1801.get(), 180}};
-    for (const auto& row : rows) {
-        row.item->Action()->trigger();
-        EXPECT_EQ(form->Game.TimeLimit, row.limit);
-        EXPECT_TRUE(row.item->Checked());
-        EXPECT_FALSE(form->N7->Checked());
+        EXPECT_EQ(form->Game.Playing, 0);
+        EXPECT_EQ(form->Game.PieceCount, 4) << "takes effect at the next new game";
+        if (row.side)
+            EXPECT_EQ(form->Game.GridSide, row.side);
+        else
+            EXPECT_EQ(form->Game.TimeLimit, row.limit);
+        EXPECT_EQ(form->Edit2->text(), QString::fromUtf8(row.pieces));
+        EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
+        for (TMenuItem* item : (row.side ? form->N5 : form->N6)->Items()) {
+            EXPECT_EQ(item->Checked(), item == row.item) << item->Caption().toStdString();
+            EXPECT_EQ(item->Action()->isChecked(), item == row.item) << item->Caption().toStdString();
+        }
+        ASSERT_NE(otherGroupChoice, nullptr);
+        EXPECT_TRUE(otherGroupChoice->Checked()) << "the other group is untouched";
     }
 }
 
