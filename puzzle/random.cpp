@@ -6,11 +6,6 @@ namespace puzzle {
 
 std::uint32_t RandomState = 0;
 
-std::uint32_t TimeOfDaySeed(int hour, int minute, int second, int millisecond)
-{
-    return static_cast<std::uint32_t>(((hour * 60 + minute) * 60 + second) * 1000 + millisecond);
-}
-
 void SeedRandom()
 {
     using namespace std::chrono;

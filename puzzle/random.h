@@ -8,9 +8,6 @@ namespace puzzle {
 // Process-wide state; tests may set it to replay any seed.
 extern std::uint32_t RandomState;
 
-// Milliseconds since UTC midnight for a time of day.
-std::uint32_t TimeOfDaySeed(int hour, int minute, int second, int millisecond);
-
 // Seeds RandomState from the system clock's UTC time of day.
 void SeedRandom();
 
