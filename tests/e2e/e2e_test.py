@@ -25,7 +25,6 @@ import itertools
 import tempfile
 import threading
 import time
-import zlib
 
 TITLE = "モザリオ"
 ERROR_BOX_TITLE = "mozario"  # the executable's name, as the program titles its error box
@@ -177,18 +176,6 @@ def write_bmp(path, raster):
 def write_ppm(path, raster):
     with open(path, "wb") as f:
         f.write(b"P6\n%d %d\n255\n" % (raster.w, raster.h) + raster.rgb)
-
-
-def write_png(path, raster):
-    def chunk(kind, payload):
-        body = kind + payload
-        return struct.pack(">I", len(payload)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
-
-    raw = b"".join(b"\0" + raster.row(y) for y in range(raster.h))
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n"
-                + chunk(b"IHDR", struct.pack(">IIBBBBB", raster.w, raster.h, 8, 2, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
 
 
 def blocks_picture(columns, rows, block_w, block_h, colours):
@@ -634,8 +621,8 @@ class Runner:
         try:
             os.makedirs(self.artifacts, exist_ok=True)
             shot = self.app.screen.grab(0, 0, SCREEN[0], SCREEN[1])
-            path = os.path.join(self.artifacts, "".join(c if c.isalnum() else "_" for c in name) + ".png")
-            write_png(path, shot)
+            path = os.path.join(self.artifacts, "".join(c if c.isalnum() else "_" for c in name) + ".bmp")
+            write_bmp(path, shot)
             print(f"     screen saved to {path}", flush=True)
         except Exception as e:
             print(f"     (screen not saved: {e})", flush=True)
