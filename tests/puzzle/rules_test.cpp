@@ -198,39 +198,33 @@ TEST_F(Presses, AnyButtonChoosesTheFirstPiece)
     }
 }
 
-TEST_F(Presses, RightButtonCancelsTheChoice)
+TEST_F(Presses, RightButtonCancelsOthersExchange)
 {
-    Press(MouseButton::Left, 0, 0);
-    const auto order = f.PieceOrder;
-    EXPECT_EQ(Press(MouseButton::Right, 300, 0), PressEffect::Cancelled);
-    EXPECT_EQ(f.Selecting, 0);
-    EXPECT_EQ(f.SwapCount, 0);
-    EXPECT_EQ(f.PieceOrder, order);
-    EXPECT_EQ(Press(MouseButton::Left, 300, 0), PressEffect::FirstChosen);
-}
-
-TEST_F(Presses, LeftOrMiddleExchanges)
-{
-    Press(MouseButton::Left, 0, 0);
-    EXPECT_EQ(Press(MouseButton::Middle, 300, 0), PressEffect::Exchanged);
-    EXPECT_EQ(f.SwapCount, 1);
-    EXPECT_EQ(f.Selecting, 0);
-    EXPECT_EQ(f.FirstCell, 0);
-    EXPECT_EQ(f.SecondCell, 1);
-    EXPECT_EQ(FirstEntries(f.PieceOrder, 4), (std::vector<std::int32_t>{2, 3, 0, 1}));
-    Press(MouseButton::Right, 0, 200);
-    EXPECT_EQ(Press(MouseButton::Left, 300, 200), PressEffect::Exchanged);
-    EXPECT_EQ(f.SwapCount, 2);
-    EXPECT_EQ(FirstEntries(f.PieceOrder, 4), (std::vector<std::int32_t>{2, 3, 1, 0}));
-}
-
-TEST_F(Presses, SameCellCountsButChangesNothing)
-{
-    Press(MouseButton::Left, 5, 5);
-    const auto order = f.PieceOrder;
-    EXPECT_EQ(Press(MouseButton::Left, 6, 6), PressEffect::Exchanged);
-    EXPECT_EQ(f.SwapCount, 1);
-    EXPECT_EQ(f.PieceOrder, order);
+    const struct {
+        MouseButton button;
+        int x, y;
+        PressEffect effect;
+        int first, second, swaps;         // FirstCell and SecondCell after the press
+        std::vector<std::int32_t> order;  // from the order 3, 2, 0, 1
+    } steps[] = {
+        {MouseButton::Left, 0, 0, PressEffect::FirstChosen, 0, 0, 0, {3, 2, 0, 1}},
+        {MouseButton::Right, 300, 0, PressEffect::Cancelled, 0, 0, 0, {3, 2, 0, 1}},
+        {MouseButton::Left, 300, 0, PressEffect::FirstChosen, 1, 0, 0, {3, 2, 0, 1}},
+        {MouseButton::Middle, 0, 0, PressEffect::Exchanged, 1, 0, 1, {2, 3, 0, 1}},
+        {MouseButton::Right, 0, 200, PressEffect::FirstChosen, 2, 0, 1, {2, 3, 0, 1}},
+        {MouseButton::Left, 300, 200, PressEffect::Exchanged, 2, 3, 2, {2, 3, 1, 0}},
+        {MouseButton::Left, 5, 5, PressEffect::FirstChosen, 0, 3, 2, {2, 3, 1, 0}},
+        {MouseButton::Left, 6, 6, PressEffect::Exchanged, 0, 0, 3, {2, 3, 1, 0}},  // the same cell counts
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << "press at " << step.x << "," << step.y);
+        EXPECT_EQ(Press(step.button, step.x, step.y), step.effect);
+        EXPECT_EQ(f.Selecting, step.effect == PressEffect::FirstChosen ? 1 : 0);
+        EXPECT_EQ(f.FirstCell, step.first);
+        EXPECT_EQ(f.SecondCell, step.second);
+        EXPECT_EQ(f.SwapCount, step.swaps);
+        EXPECT_EQ(FirstEntries(f.PieceOrder, 4), step.order);
+    }
 }
 
 TEST_F(Presses, StripPressesNeverSwapAStaleEntry)
