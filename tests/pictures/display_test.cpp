@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 using pictures::Picture;
 using pictures::StretchForDisplay;
@@ -120,7 +121,7 @@ TEST(StretchColours, SixteenBitChannelsExpandToEightBits)
 // ---- Two-colour pictures ------------------------------------------------------------------
 
 // A picture of index 1 everywhere except the listed columns and rows, which hold index 0.
-Picture Lines(int bits, int w, int h, std::initializer_list<int> columns, std::initializer_list<int> rows,
+Picture Lines(int bits, int w, int h, const std::vector<int>& columns, const std::vector<int>& rows,
               QRgb first = qRgb(0, 0, 0), QRgb second = qRgb(255, 255, 255))
 {
     QImage image(w, h, QImage::Format_Indexed8);
@@ -143,15 +144,33 @@ bool Merges(int t, int target, int source, int s)
     return s >= from && s < end;
 }
 
-TEST(StretchOneBit, ShrinkingKeepsTheFirstColourOfAnyMergedPixel)
+TEST(StretchOneBit, ShrunkAxesKeepTheFirstColourOfAnyMergedPixel)
 {
-    const Picture picture = Lines(1, 100, 100, {37}, {71});
-    const QImage shown = StretchForDisplay(picture, 30, 40);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 30; ++x) {
-            const bool first = Merges(x, 30, 100, 37) || Merges(y, 40, 100, 71);
-            ASSERT_EQ(shown.pixel(x, y), first ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << x << "," << y;
-        }
+    // Index 0 (black) in one column and one row (-1: none). A two-colour picture merges the
+    // pixels of a shrunk axis and keeps the first colour when any of them has it; an enlarged
+    // axis, and every axis of an 8-bit picture, takes the nearest pixel.
+    const struct {
+        const char* name;
+        int bits, w, h, column, row, width, height;
+    } cases[] = {
+        {"both axes shrunk", 1, 100, 100, 37, 71, 30, 40},
+        {"narrower but taller", 1, 100, 10, 37, 3, 50, 40},
+        {"enlarged", 1, 10, 10, 3, -1, 40, 40},
+        {"eight bits: the odd column is lost", 8, 100, 10, 37, -1, 50, 10},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<int> rows = c.row < 0 ? std::vector<int>{} : std::vector<int>{c.row};
+        const QImage shown = StretchForDisplay(Lines(c.bits, c.w, c.h, {c.column}, rows), c.width, c.height);
+        auto hit = [&](int t, int target, int source, int line) {
+            return c.bits == 1 && target < source ? Merges(t, target, source, line) : t * source / target == line;
+        };
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const bool first = hit(x, c.width, c.w, c.column) || hit(y, c.height, c.h, c.row);
+                ASSERT_EQ(shown.pixel(x, y), first ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << x << "," << y;
+            }
+    }
 }
 
 TEST(StretchOneBit, TheRuleFollowsTheTableEntryNotTheShade)
@@ -161,35 +180,6 @@ TEST(StretchOneBit, TheRuleFollowsTheTableEntryNotTheShade)
     const QImage shown = StretchForDisplay(picture, 16, 16);
     for (int x = 0; x < 16; ++x)
         EXPECT_EQ(shown.pixel(x, 5), x == 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0)) << x;
-}
-
-TEST(StretchOneBit, OnlyTheShrunkAxisMerges)
-{
-    // Narrower but taller: columns merge, rows are sampled to the nearest.
-    const Picture picture = Lines(1, 100, 10, {37}, {3});
-    const QImage shown = StretchForDisplay(picture, 50, 40);
-    for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 50; ++x) {
-            const bool first = Merges(x, 50, 100, 37) || y * 10 / 40 == 3;
-            ASSERT_EQ(shown.pixel(x, y), first ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << x << "," << y;
-        }
-}
-
-TEST(StretchOneBit, EnlargingSamplesTheNearestPixel)
-{
-    const Picture picture = Lines(1, 10, 10, {3}, {});
-    const QImage shown = StretchForDisplay(picture, 40, 40);
-    for (int x = 0; x < 40; ++x)
-        EXPECT_EQ(shown.pixel(x, 0), x / 4 == 3 ? qRgb(0, 0, 0) : qRgb(255, 255, 255)) << x;
-}
-
-TEST(StretchOneBit, EightBitPicturesDoNotMerge)
-{
-    // The same picture held in 8 bits loses the odd column: nearest sampling takes even ones.
-    const Picture picture = Lines(8, 100, 10, {37}, {});
-    const QImage shown = StretchForDisplay(picture, 50, 10);
-    for (int x = 0; x < 50; ++x)
-        EXPECT_EQ(shown.pixel(x, 0), qRgb(255, 255, 255)) << x;
 }
 
 TEST(StretchEmpty, NothingToShow)
