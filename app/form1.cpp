@@ -201,6 +201,7 @@ void TForm1::CreateMenus()
             };
     }
 
+    // Access keys per level, once every level has all its items.
     TMenuItem::AssignBarKeys(barItems);
     for (const MenuRow& row : kMenu)
         (this->*row.item)->AssignKeys();

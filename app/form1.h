@@ -70,7 +70,7 @@ public:
 
 private:
     void CreateComponents(Clock& clock);
-    void CreateMenus();
+    void CreateMenus();  // builds, checks and binds every item of the menu table
     void BindEvents();
     void PieceCountClick(TMenuItem* item, int gridSide);
     void TimeLimitClick(TMenuItem* item, int limit);
