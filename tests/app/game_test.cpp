@@ -170,12 +170,15 @@ TEST_F(Game, TwoQuickExchangesShareOneRedraw)
     form->N2Click(nullptr);
     PressCell(0);
     PressCell(1);
+    clock.Advance(60);
     PressCell(2);
     PressCell(2);  // the same cell counts as an exchange
     EXPECT_EQ(g().SwapCount, 2);
     EXPECT_EQ(form->Edit1->text(), QStringLiteral("2回"));
+    clock.Advance(39);
     EXPECT_TRUE(form->Timer2->Enabled());
-    form->Timer2Timer(form->Timer2);
+    clock.Advance(1);
+    EXPECT_FALSE(form->Timer2->Enabled()) << "one redraw, 100 ms after the first exchange";
     EXPECT_TRUE(BoardShowsOrder());
 }
 
