@@ -41,7 +41,7 @@ RED = (255, 0, 0)
 BLUE = (0, 0, 255)
 SKY = (166, 202, 240)
 
-SPEED = 20  # game seconds per real second in the clock session
+SPEED = 20  # game seconds per real second in the fast-clock run
 SCREEN = (1600, 1440)  # room for the window at a scale factor of 2
 FAKETIME_LIBS = [
     "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
@@ -644,7 +644,7 @@ def run_cases(runner, app, cases):
         runner.app = None
 
 
-def play_session(runner, executable, xserver, work_dir, builtin):
+def play_run(runner, executable, xserver, work_dir, builtin):
     """One run of the program at 96 dpi: a whole game, a second one, and picture loading."""
     rng = Random(0)
     first_order = shuffled_order(rng, 4)
@@ -857,7 +857,7 @@ def play_session(runner, executable, xserver, work_dir, builtin):
     run_cases(runner, app, cases)
 
 
-def clock_session(runner, executable, xserver, work_dir, builtin):
+def fast_clock_run(runner, executable, xserver, work_dir, builtin):
     """One run on a clock SPEED times as fast as real time: a 30-second game in under 2 s."""
     app = Mozario(executable, xserver, work_dir, builtin, speed=SPEED)
     runner.app = app
@@ -890,7 +890,7 @@ def clock_session(runner, executable, xserver, work_dir, builtin):
     run_cases(runner, app, cases)
 
 
-def high_dpi_session(runner, executable, xserver, work_dir, builtin):
+def high_dpi_run(runner, executable, xserver, work_dir, builtin):
     """One short run with QT_SCALE_FACTOR=2."""
     app = Mozario(executable, xserver, work_dir, builtin, scale=2)
     runner.app = app
@@ -956,9 +956,9 @@ def main():
     try:
         xserver = XServer(SCREEN[0], SCREEN[1], work_dir)
         print(f"Xvfb on {xserver.display}", flush=True)
-        play_session(runner, executable, xserver, work_dir, builtin)
-        clock_session(runner, executable, xserver, work_dir, builtin)
-        high_dpi_session(runner, executable, xserver, work_dir, builtin)
+        play_run(runner, executable, xserver, work_dir, builtin)
+        fast_clock_run(runner, executable, xserver, work_dir, builtin)
+        high_dpi_run(runner, executable, xserver, work_dir, builtin)
     finally:
         if xserver:
             xserver.stop()
