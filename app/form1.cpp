@@ -211,7 +211,7 @@ TForm1* CreateMainWindow()
 void TForm1::FormCreate(QObject*)
 {
     puzzle::ApplyStartupSettings(Game);
-    puzzle::SeedRandom();
+    puzzle::SeedRandom(std::chrono::system_clock::now());
     Image3->Canvas().setCopyMode(pictures::kSrcCopy);
     Image3->SetPicture(Image2->Picture());
     Image1->SetPicture(Image3->Picture());
@@ -280,15 +280,16 @@ void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x,
         N2Click(sender);
         break;
     case puzzle::PressEffect::FirstChosen:
-        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
+        FrameCell(Game.FirstCell, pictures::kRed);
         break;
     case puzzle::PressEffect::Cancelled:
         Image1->SetPicture(Image3->Picture());
         break;
     case puzzle::PressEffect::Exchanged:
         Edit1->setText(QString::fromStdString(puzzle::SwapCountText(Game.SwapCount)));
-        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
-        FrameCell(Game.SecondCell, puzzle::kSecondFrameColour);
+        FrameCell(Game.FirstCell, pictures::kRed);
+        FrameCell(Game.SecondCell, pictures::kBlue);
+        puzzle::SwapChosenPieces(Game);
         Timer2->SetEnabled(true);
         break;
     }

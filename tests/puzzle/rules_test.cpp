@@ -229,9 +229,12 @@ TEST_F(Presses, LeftOrMiddleExchanges)
     EXPECT_EQ(f.Selecting, 0);
     EXPECT_EQ(f.FirstCell, 0);
     EXPECT_EQ(f.SecondCell, 1);
+    EXPECT_EQ(FirstEntries(f.PieceOrder, 4), (std::vector<std::int32_t>{3, 2, 0, 1})) << "swapped only after the frames";
+    puzzle::SwapChosenPieces(f);
     EXPECT_EQ(FirstEntries(f.PieceOrder, 4), (std::vector<std::int32_t>{2, 3, 0, 1}));
     Press(MouseButton::Right, 0, 200);
     EXPECT_EQ(Press(MouseButton::Left, 300, 200), PressEffect::Exchanged);
+    puzzle::SwapChosenPieces(f);
     EXPECT_EQ(f.SwapCount, 2);
     EXPECT_EQ(FirstEntries(f.PieceOrder, 4), (std::vector<std::int32_t>{2, 3, 1, 0}));
 }
@@ -241,6 +244,7 @@ TEST_F(Presses, SameCellCountsButChangesNothing)
     Press(MouseButton::Left, 5, 5);
     const auto order = f.PieceOrder;
     EXPECT_EQ(Press(MouseButton::Left, 6, 6), PressEffect::Exchanged);
+    puzzle::SwapChosenPieces(f);
     EXPECT_EQ(f.SwapCount, 1);
     EXPECT_EQ(f.PieceOrder, order);
 }
@@ -255,6 +259,7 @@ TEST_F(Presses, StripPressesNeverSwapAStaleEntry)
     for (int i = 0; i < 200; ++i) {
         Press(MouseButton::Left, 479, 359);
         Press(MouseButton::Left, (i * 37) % 480, (i * 53) % 360);
+        puzzle::SwapChosenPieces(f);
         std::vector<std::int32_t> sorted = FirstEntries(f.PieceOrder, 49);
         std::sort(sorted.begin(), sorted.end());
         for (int k = 0; k < 49; ++k)
