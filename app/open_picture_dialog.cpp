@@ -2,6 +2,7 @@
 
 #include "pictures/loading.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
@@ -287,6 +289,18 @@ bool TOpenPictureDialog::Execute()
     QObject::connect(&dialog, &QFileDialog::currentChanged, pane, &PicturePane::ShowFile);
     // A new folder starts with nothing selected.
     QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [pane] { pane->ShowFile(QString()); });
+
+    // While a path is typed, the file list can keep a folder it selected on the way, and 開く
+    // would then open that folder instead of the file. A typed name of an existing file wins.
+    auto* nameBox = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* list = dialog.findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (nameBox && list && list->selectionModel()) {
+        QObject::connect(nameBox, &QLineEdit::textChanged, &dialog, [&dialog, list](const QString& text) {
+            const QString typed = dialog.directory().absoluteFilePath(text);
+            if (QFileInfo(typed).isFile() && dialog.selectedFiles() != QStringList{typed})
+                list->selectionModel()->clearSelection();
+        });
+    }
 
     // Start on the last confirmed file when it is still there, else in the initial folder
     // (relative to the current directory) when it exists, else in the current directory.
