@@ -216,6 +216,7 @@ TEST(ErrorBox, TextAndTitleRules)
 TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
 {
     QString shownText, shownTitle;
+    Qt::TextFormat shownFormat = Qt::AutoText;
     int boxes = 0;
     QTimer::singleShot(0, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -223,6 +224,7 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
                 ++boxes;
                 shownText = box->text();
                 shownTitle = box->windowTitle();
+                shownFormat = box->textFormat();
                 EXPECT_EQ(box->buttons().size(), 1);
                 EXPECT_EQ(box->icon(), QMessageBox::Critical);
                 box->accept();
@@ -230,11 +232,12 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
         }
     });
     bool after = false;
-    RunHandler(nullptr, [] { throw pictures::Failure("JPEG エラー #41"); });
+    RunHandler(nullptr, [] { throw pictures::Failure("ファイル a<h1>big</h1>b.jpg は開けません"); });
     after = true;
     EXPECT_TRUE(after);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(shownText, QStringLiteral("JPEG エラー #41."));
+    EXPECT_EQ(shownText, QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません."));
+    EXPECT_EQ(shownFormat, Qt::PlainText);
     EXPECT_EQ(shownTitle, ApplicationTitle());
 }
 
