@@ -5,6 +5,7 @@
 #include "pictures/loading.h"
 #include "puzzle/random.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFont>
 #include <QIcon>
@@ -28,6 +29,9 @@ QFont LayoutFont(const QString& face, int characterHeight, bool bold)
     return font;
 }
 
+// Disabled edit text: dark grey, still readable on the window colour (5.2:1 on white).
+const QColor kDisabledText(0x6D, 0x6D, 0x6D);
+
 QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool bold)
 {
     auto* edit = new QLineEdit(text, parent);
@@ -36,6 +40,13 @@ QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool
     edit->setEnabled(false);
     edit->setFocusPolicy(Qt::NoFocus);
     edit->setReadOnly(true);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Active, QPalette::Base));
+    palette.setColor(QPalette::Disabled, QPalette::Text, kDisabledText);
+    edit->setPalette(palette);
+    // Every text shows from its start; what does not fit is clipped at the right.
+    edit->setCursorPosition(0);
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit] { edit->setCursorPosition(0); });
     return edit;
 }
 
@@ -82,6 +93,9 @@ TForm1::TForm1()
     setWindowTitle(QStringLiteral("モザリオ"));
     setWindowIcon(QIcon(QStringLiteral(":/mozario/mozario-32.png")));
     setFont(LayoutFont(kProportionalGothic, 12, false));
+    // Menus drop down as windows of their own, which take no font from the window: give them
+    // the menu bar's.
+    QApplication::setFont(font(), "QMenu");
     CreateComponents();
     CreateMenus();
     BindEvents();
