@@ -1,5 +1,6 @@
 #include "app/open_picture_dialog.h"
 
+#include "app/scratch_settings.h"
 #include "pictures/loading.h"
 
 #include <QAbstractItemView>
@@ -265,6 +266,7 @@ bool TOpenPictureDialog::Execute()
     if (StandIn)
         return StandIn(*this);
 
+    const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
     QFileDialog dialog(owner_);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);

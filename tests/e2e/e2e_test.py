@@ -352,18 +352,32 @@ class ScreenReader:
     def grab(self, x, y, w, h):
         """Screen pixels of a rectangle, as a Raster."""
         self.sock.sendall(struct.pack("<BBHIhhHHI", 73, 2, 5, self.root, x, y, w, h, 0xFFFFFFFF))
+        bgrx = self._reply(f"GetImage({x}, {y}, {w}, {h})")[32:32 + w * h * 4]
+        rgb = bytearray(w * h * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
+        return Raster(w, h, rgb)
+
+    def _reply(self, what):
         while True:
             head = self._recv(32)
             if head[0] == 0:
-                raise Failure(f"GetImage({x}, {y}, {w}, {h}) failed with X error {head[1]}")
+                raise Failure(f"{what} failed with X error {head[1]}")
             if head[0] == 1:
                 break
             # An event; this client selects none, but skip it if one comes.
         length, = struct.unpack_from("<I", head, 4)
-        bgrx = self._recv(length * 4)[:w * h * 4]
-        rgb = bytearray(w * h * 3)
-        rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
-        return Raster(w, h, rgb)
+        return head + self._recv(length * 4)
+
+    def request_close(self, window):
+        """Asks a window to close (WM_DELETE_WINDOW), as a window manager's close button does."""
+        def atom(name):
+            data = name.encode() + b"\0" * (-len(name) % 4)
+            self.sock.sendall(struct.pack("<BBHHxx", 16, 0, 2 + len(data) // 4, len(name)) + data)
+            return struct.unpack_from("<I", self._reply(f"InternAtom({name})"), 8)[0]
+
+        protocols, delete = atom("WM_PROTOCOLS"), atom("WM_DELETE_WINDOW")
+        event = struct.pack("<BBHII5I", 33, 32, 0, window, protocols, delete, 0, 0, 0, 0)
+        self.sock.sendall(struct.pack("<BBHII", 25, 0, 11, window, 0) + event)
 
     def close(self):
         self.sock.close()
@@ -440,7 +454,7 @@ class Desktop:
 class Mozario:
     """One run of the program on the X server, with the shuffle seeded 0."""
 
-    def __init__(self, executable, xserver, work_dir, builtin, scale=1):
+    def __init__(self, executable, xserver, work_dir, builtin, scale=1, tmp_dir=None):
         self.desk = Desktop(xserver.display)
         self.screen = ScreenReader(xserver.number)
         self.scale = scale
@@ -468,7 +482,9 @@ class Mozario:
         })
         if scale != 1:
             env["QT_SCALE_FACTOR"] = str(scale)
-        self.log_path = os.path.join(work_dir, f"mozario-{scale}.log")
+        if tmp_dir:
+            env["TMPDIR"] = tmp_dir
+        self.log_path = os.path.join(work_dir, f"mozario-{scale}-{os.path.basename(tmp_dir or '')}.log")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([executable], cwd=work_dir, env=env, stdout=self.log,
                                      stderr=subprocess.STDOUT, start_new_session=True)
@@ -559,16 +575,7 @@ class Mozario:
         self.desk.key("ctrl+a")
         self.desk.type(path)
         self.desk.key("Return")
-
-        def closed():
-            return not any(w[0] == dialog for w in self.dialogs())
-
-        try:
-            wait_until(closed, 3, "the dialog to close")
-        except Failure:
-            # The file name completer's list can take the first Return.
-            self.desk.key("Return")
-            wait_until(closed, 5, "the dialog to close")
+        wait_until(lambda: not any(w[0] == dialog for w in self.dialogs()), 5, "the dialog to close after Return")
 
 
 def faketime_library():
@@ -854,6 +861,17 @@ def play_session(runner, executable, xserver, work_dir, builtin):
                    5, "the JPEG picture on the board")
         expect_blocks(4, 3, 12, "JPEG")
 
+    def typed_path_after_two_folders():
+        # The dialog has shown the work folder and pic; each of these is typed as a full path
+        # while the dialog shows the folder of the one before.
+        for i, name in enumerate(("one", "two", "three")):
+            path = os.path.join(work_dir, "other", f"{name}.bmp")
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            colour = colours[4 + i]
+            write_bmp(path, blocks_picture(1, 1, 40, 30, [colour]))
+            app.open_picture(path)
+            wait_until(lambda: app.board().px(BOARD_W // 2, BOARD_H // 2) == colour, 5, f"{name}.bmp on the board")
+
     cases = [
         ("window title and client area", window_and_client_area),
         ("built-in picture unscrambled at start", builtin_picture_at_start),
@@ -866,6 +884,7 @@ def play_session(runner, executable, xserver, work_dir, builtin):
         ('"TIMEUP" on red after 30 seconds', time_up),
         ("loading a bitmap through the dialog", load_bmp),
         ("loading a JPEG through the dialog", load_jpeg),
+        ("a typed full path opens with one Return after two folders", typed_path_after_two_folders),
     ]
     run_cases(runner, app, cases)
 
@@ -907,6 +926,52 @@ def high_dpi_session(runner, executable, xserver, work_dir, builtin):
     run_cases(runner, app, cases)
 
 
+def exit_session(runner, executable, xserver, work_dir, builtin):
+    """Each way out during a game ends with status 0 and leaves nothing in TMPDIR."""
+
+    def ends_cleanly(name, end):
+        tmp = os.path.join(work_dir, f"tmp-{name}")
+        os.makedirs(tmp)
+        app = Mozario(executable, xserver, work_dir, builtin, tmp_dir=tmp)
+        runner.app = app
+        try:
+            app.find_window()
+            app.locate_board()
+            app.press_board(100, 100)
+            app.wait_board(compose(builtin, [3, 2, 0, 1], 2), "a running game")
+            end(app)
+            try:
+                status = app.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                raise Failure("the program is still running 10 s later")
+            expect(status == 0, f"exit status {status}")
+            left = os.listdir(tmp)
+            expect(not left, f"left in TMPDIR: {left}")
+        finally:
+            app.stop()
+            runner.app = None
+
+    def open_dialog(app):
+        app.menu_keys(("alt+y", 1), ("z", None))
+        return wait_until(lambda: app.dialogs(), 10, "the picture-open dialog")[0][0]
+
+    def quit_item_after_the_dialog(app):
+        app.desk.focus(open_dialog(app))
+        app.desk.key("Escape")
+        wait_until(lambda: not app.dialogs(), 5, "the dialog to close after Escape")
+        app.menu_keys(("alt+z", 1), ("y", None))
+
+    def sigterm_with_dialog_open(app):
+        open_dialog(app)
+        app.proc.send_signal(signal.SIGTERM)
+
+    for name, end in (("終了 after the picture dialog", quit_item_after_the_dialog),
+                      ("close request", lambda app: app.screen.request_close(app.window)),
+                      ("SIGTERM with the picture dialog open", sigterm_with_dialog_open)):
+        runner.case(f"{name} during a game: status 0, nothing left in TMPDIR",
+                    lambda end=end, name=name: ends_cleanly(name.replace(" ", "-"), end))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("executable")
@@ -939,6 +1004,7 @@ def main():
         print(f"Xvfb on {xserver.display}", flush=True)
         play_session(runner, executable, xserver, work_dir, builtin)
         high_dpi_session(runner, executable, xserver, work_dir, builtin)
+        exit_session(runner, executable, xserver, work_dir, builtin)
     finally:
         if xserver:
             xserver.stop()
