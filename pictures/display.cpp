@@ -63,29 +63,36 @@ QImage StretchForDisplay(const Picture& picture, int width, int height)
         const bool shrinkX = pw > width, shrinkY = ph > height;
         if (picture.bitsPerPixel() == 1 && (shrinkX || shrinkY)) {
             // Shrinking a two-colour picture keeps the first table colour wherever any of the
-            // merged pixels has it, so thin dark lines on a light ground do not vanish. Every
-            // pixel counts, so each band of merged rows is folded once into its smallest index
-            // per column (a loop the compiler vectorises); index 0 is the first colour.
-            std::vector<uchar> bandMin(static_cast<size_t>(pw));
+            // merged pixels has it, so thin dark lines on a light ground do not vanish; a colour
+            // the pen added (a frame) wins over both, the latest added first. Every pixel
+            // counts, so each band of merged rows is folded once into its smallest and largest
+            // index per column (loops the compiler vectorises).
+            std::vector<uchar> bandMin(static_cast<size_t>(pw)), bandMax(static_cast<size_t>(pw));
             for (int y = 0; y < height; ++y) {
                 QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
                 const int rowFrom = rows[size_t(y)];
                 const int rowEnd = shrinkY ? rowsEnd[size_t(y)] : rowFrom + 1;
                 const uchar* first = image.constScanLine(rowFrom);
                 std::copy(first, first + pw, bandMin.begin());
+                std::copy(first, first + pw, bandMax.begin());
                 for (int sy = rowFrom + 1; sy < rowEnd; ++sy) {
                     const uchar* s = image.constScanLine(sy);
-                    uchar* m = bandMin.data();
-                    for (int sx = 0; sx < pw; ++sx)
-                        m[sx] = std::min(m[sx], s[sx]);
+                    uchar* lo = bandMin.data();
+                    uchar* hi = bandMax.data();
+                    for (int sx = 0; sx < pw; ++sx) {
+                        lo[sx] = std::min(lo[sx], s[sx]);
+                        hi[sx] = std::max(hi[sx], s[sx]);
+                    }
                 }
                 for (int x = 0; x < width; ++x) {
                     const int colFrom = columns[size_t(x)];
                     const int colEnd = shrinkX ? columnsEnd[size_t(x)] : colFrom + 1;
-                    bool hasFirst = false;
-                    for (int sx = colFrom; sx < colEnd; ++sx)
-                        hasFirst |= bandMin[size_t(sx)] == 0;
-                    d[x] = hasFirst ? lut[0] : lut[first[colFrom]];
+                    uchar lo = 255, hi = 0;
+                    for (int sx = colFrom; sx < colEnd; ++sx) {
+                        lo = std::min(lo, bandMin[size_t(sx)]);
+                        hi = std::max(hi, bandMax[size_t(sx)]);
+                    }
+                    d[x] = lut[hi > 1 ? hi : lo];
                 }
             }
             break;

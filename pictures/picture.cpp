@@ -225,7 +225,9 @@ int Picture::tableIndexFor(QRgb colour)
         return -1;
     table.append(colour | 0xFF000000u);
     image_.setColorTable(table);
-    if (table.size() > (1 << bits_))
+    // A two-colour picture stays one: its display rule looks only at its own first entry, so
+    // frames drawn on it keep the picture's look. Other depths grow with their table.
+    if (bits_ != 1 && table.size() > (1 << bits_))
         bits_ = 8;
     return int(table.size()) - 1;
 }

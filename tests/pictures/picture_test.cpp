@@ -495,7 +495,7 @@ TEST_P(PictureFormatTest, RedAndBlueAreDrawnExactly)
         ASSERT_TRUE(p.pixel(x, y) == pictures::kRed || p.pixel(x, y) == pictures::kBlue) << x << "," << y;
     EXPECT_EQ(p.pixel(0, 0), before.pixel(0, 0));
     EXPECT_EQ(p.pixel(30, 2), before.pixel(30, 2));
-    const int expectedBits = GetParam().bits < 8 ? 8 : GetParam().bits;
+    const int expectedBits = GetParam().bits == 4 ? 8 : GetParam().bits;  // two colours stay two colours
     EXPECT_EQ(p.bitsPerPixel(), expectedBits);
 }
 
@@ -577,14 +577,15 @@ TEST(PictureColourTable, FullTableWithoutTheColourBecomes32Bits)
     EXPECT_EQ(before.bitsPerPixel(), 8);
 }
 
-TEST(PictureColourTable, OneBitPictureWidensToEightBitsForANewColour)
+TEST(PictureColourTable, OneBitPictureStaysTwoColourWithANewColour)
 {
     const Picture before = Indexed8(24, 24, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1);
     Picture p = before;
     p.setPenColour(pictures::kRed);
     p.setPenWidth(6);
     DrawFrame(p, 6, 6, 18, 18);
-    EXPECT_EQ(p.bitsPerPixel(), 8);
+    EXPECT_EQ(p.bitsPerPixel(), 1);
+    EXPECT_EQ(p.colourTable().size(), 3);
     EXPECT_EQ(p.pixel(12, 6), pictures::kRed);
     EXPECT_EQ(p.pixel(12, 12), before.pixel(12, 12));
 
