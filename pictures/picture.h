@@ -98,6 +98,16 @@ public:
     void copyRects(const std::vector<RectCopy>& copies, const Picture& src);
 
 private:
+    // An exact copy of an area of this picture from another of the same storage.
+    struct Span {
+        QRect area;    // in this picture
+        QPoint shift;  // destination minus source
+    };
+    void copySpans(const std::vector<Span>& spans, const QImage& from);
+    // Any other copy: each destination pixel takes the nearest source pixel, its colour
+    // converted to this picture's format.
+    void copyConverting(const QRect& dst, const Picture& src, const QRect& srcRect);
+
     // Makes the pixels this picture's own before a write (the copy-on-write step).
     void detachForWrite();
     // Turns an indexed picture whose table is full into a 32-bit one.
