@@ -1,5 +1,7 @@
 #include "app/banner_label.h"
 
+#include "pictures/picture.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -8,8 +10,7 @@ TLabel::TLabel(QWidget* parent, const QString& caption, const QFont& font)
     : QWidget(parent), caption_(caption)
 {
     setFont(font);
-    const QColor face = palette().color(QPalette::Button);
-    colour_ = static_cast<std::uint32_t>(face.red() | (face.green() << 8) | (face.blue() << 16));
+    colour_ = pictures::FromQRgb(palette().color(QPalette::Button).rgb());
     AdjustSize();
 }
 
@@ -39,7 +40,7 @@ void TLabel::AdjustSize()
 void TLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(colour_ & 0xFF, (colour_ >> 8) & 0xFF, (colour_ >> 16) & 0xFF));
+    painter.fillRect(rect(), QColor(pictures::ToQRgb(colour_)));
     painter.setPen(palette().color(QPalette::WindowText));
     painter.setFont(font());
     const QFontMetrics metrics(font());

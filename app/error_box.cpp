@@ -37,6 +37,8 @@ void ShowErrorBox(QWidget* parent, const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, ApplicationTitle(), ErrorBoxText(message),
                     QMessageBox::Ok, parent);
+    // The message as it stands: a file name may hold markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

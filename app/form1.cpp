@@ -5,6 +5,7 @@
 #include "pictures/loading.h"
 #include "puzzle/random.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFont>
 #include <QIcon>
@@ -28,6 +29,9 @@ QFont LayoutFont(const QString& face, int characterHeight, bool bold)
     return font;
 }
 
+// Disabled edit text: dark grey, still readable on the window colour (5.2:1 on white).
+const QColor kDisabledText(0x6D, 0x6D, 0x6D);
+
 QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool bold)
 {
     auto* edit = new QLineEdit(text, parent);
@@ -36,6 +40,13 @@ QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool
     edit->setEnabled(false);
     edit->setFocusPolicy(Qt::NoFocus);
     edit->setReadOnly(true);
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Active, QPalette::Base));
+    palette.setColor(QPalette::Disabled, QPalette::Text, kDisabledText);
+    edit->setPalette(palette);
+    // Every text shows from its start; what does not fit is clipped at the right.
+    edit->setCursorPosition(0);
+    QObject::connect(edit, &QLineEdit::textChanged, edit, [edit] { edit->setCursorPosition(0); });
     return edit;
 }
 
@@ -82,6 +93,9 @@ TForm1::TForm1(Clock& clock)
     setWindowTitle(QStringLiteral("モザリオ"));
     setWindowIcon(QIcon(QStringLiteral(":/mozario/mozario-32.png")));
     setFont(LayoutFont(kProportionalGothic, 12, false));
+    // Menus drop down as windows of their own, which take no font from the window: give them
+    // the menu bar's.
+    QApplication::setFont(font(), "QMenu");
     CreateComponents(clock);
     CreateMenus();
     BindEvents();
@@ -226,7 +240,7 @@ TForm1* CreateMainWindow(Clock& clock)
 void TForm1::FormCreate(QObject*)
 {
     puzzle::ApplyStartupSettings(Game);
-    puzzle::SeedRandom();
+    puzzle::SeedRandom(std::chrono::system_clock::now());
     Image3->Canvas().setCopyMode(pictures::kSrcCopy);
     Image3->SetPicture(Image2->Picture());
     Image1->SetPicture(Image3->Picture());
@@ -295,15 +309,16 @@ void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x,
         N2Click(sender);
         break;
     case puzzle::PressEffect::FirstChosen:
-        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
+        FrameCell(Game.FirstCell, pictures::kRed);
         break;
     case puzzle::PressEffect::Cancelled:
         Image1->SetPicture(Image3->Picture());
         break;
     case puzzle::PressEffect::Exchanged:
         Edit1->setText(QString::fromStdString(puzzle::SwapCountText(Game.SwapCount)));
-        FrameCell(Game.FirstCell, puzzle::kFirstFrameColour);
-        FrameCell(Game.SecondCell, puzzle::kSecondFrameColour);
+        FrameCell(Game.FirstCell, pictures::kRed);
+        FrameCell(Game.SecondCell, pictures::kBlue);
+        puzzle::SwapChosenPieces(Game);
         Timer2->SetEnabled(true);
         break;
     }

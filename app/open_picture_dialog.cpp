@@ -1,7 +1,9 @@
 #include "app/open_picture_dialog.h"
 
+#include "app/scratch_settings.h"
 #include "pictures/loading.h"
 
+#include <QAbstractItemView>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QStyle>
@@ -263,6 +266,7 @@ bool TOpenPictureDialog::Execute()
     if (StandIn)
         return StandIn(*this);
 
+    const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
     QFileDialog dialog(owner_);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
@@ -287,6 +291,18 @@ bool TOpenPictureDialog::Execute()
     QObject::connect(&dialog, &QFileDialog::currentChanged, pane, &PicturePane::ShowFile);
     // A new folder starts with nothing selected.
     QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [pane] { pane->ShowFile(QString()); });
+
+    // While a path is typed, the file list can keep a folder it selected on the way, and 開く
+    // would then open that folder instead of the file. A typed name of an existing file wins.
+    auto* nameBox = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    auto* list = dialog.findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    if (nameBox && list && list->selectionModel()) {
+        QObject::connect(nameBox, &QLineEdit::textChanged, &dialog, [&dialog, list](const QString& text) {
+            const QString typed = dialog.directory().absoluteFilePath(text);
+            if (QFileInfo(typed).isFile() && dialog.selectedFiles() != QStringList{typed})
+                list->selectionModel()->clearSelection();
+        });
+    }
 
     // Start on the last confirmed file when it is still there, else in the initial folder
     // (relative to the current directory) when it exists, else in the current directory.

@@ -48,9 +48,8 @@ void TImage::paintEvent(QPaintEvent*)
     if (picture_.isEmpty() || picture_.width() == 0 || picture_.height() == 0)
         return;
     const qreal ratio = devicePixelRatioF();
-    const QSize target = Stretch ? size() : QSize(picture_.width(), picture_.height());
-    const QSize devicePixels(static_cast<int>(std::lround(target.width() * ratio)),
-                             static_cast<int>(std::lround(target.height() * ratio)));
+    const QSize devicePixels(static_cast<int>(std::lround(width() * ratio)),
+                             static_cast<int>(std::lround(height() * ratio)));
     if (devicePixels.isEmpty())
         return;
     QPainter painter(this);

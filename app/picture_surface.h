@@ -1,6 +1,6 @@
 #pragma once
-// A picture surface: holds one picture, shows it stretched over its rectangle, and offers a
-// drawing surface. Only the board takes mouse presses.
+// A picture surface: holds one picture, shows it stretched over its whole rectangle, and offers
+// a drawing surface. Only the board takes mouse presses.
 
 #include "pictures/picture.h"
 #include "puzzle/mouse_button.h"
@@ -13,7 +13,6 @@ class TImage : public QWidget {
 public:
     explicit TImage(QWidget* parent);
 
-    bool Stretch = true;
     bool AutoSize = false;
 
     const pictures::Picture& Picture() const { return picture_; }

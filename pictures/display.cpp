@@ -1,24 +1,13 @@
 #include "pictures/display.h"
 
+#include "pictures/pixels.h"
+
 #include <algorithm>
-#include <array>
 #include <vector>
 
 namespace pictures {
 
 namespace {
-
-inline QRgb Expand555(quint16 v)
-{
-    const int r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
-    return qRgb((r << 3) | (r >> 2), (g << 3) | (g >> 2), (b << 3) | (b >> 2));
-}
-
-inline QRgb Expand565(quint16 v)
-{
-    const int r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-    return qRgb((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2));
-}
 
 // The nearest source index for each target index, and the first past the source pixels that
 // merge into it (at least one).
@@ -52,90 +41,50 @@ QImage StretchForDisplay(const Picture& picture, int width, int height)
     Sample(pw, width, columns, columnsEnd);
     Sample(ph, height, rows, rowsEnd);
 
-    switch (image.format()) {
-    case QImage::Format_Indexed8: {
-        std::array<QRgb, 256> lut;
-        lut.fill(qRgb(0, 0, 0));
-        const QList<QRgb> table = image.colorTable();
-        for (int i = 0; i < table.size() && i < 256; ++i)
-            lut[size_t(i)] = table[i] | 0xFF000000u;
-
-        const bool shrinkX = pw > width, shrinkY = ph > height;
-        if (picture.bitsPerPixel() == 1 && (shrinkX || shrinkY)) {
-            // Shrinking a two-colour picture keeps the first table colour wherever any of the
-            // merged pixels has it, so thin dark lines on a light ground do not vanish. Every
-            // pixel counts, so each band of merged rows is folded once into its smallest index
-            // per column (a loop the compiler vectorises); index 0 is the first colour.
-            std::vector<uchar> bandMin(static_cast<size_t>(pw));
-            for (int y = 0; y < height; ++y) {
-                QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-                const int rowFrom = rows[size_t(y)];
-                const int rowEnd = shrinkY ? rowsEnd[size_t(y)] : rowFrom + 1;
-                const uchar* first = image.constScanLine(rowFrom);
-                std::copy(first, first + pw, bandMin.begin());
-                for (int sy = rowFrom + 1; sy < rowEnd; ++sy) {
-                    const uchar* s = image.constScanLine(sy);
-                    uchar* m = bandMin.data();
-                    for (int sx = 0; sx < pw; ++sx)
-                        m[sx] = std::min(m[sx], s[sx]);
-                }
-                for (int x = 0; x < width; ++x) {
-                    const int colFrom = columns[size_t(x)];
-                    const int colEnd = shrinkX ? columnsEnd[size_t(x)] : colFrom + 1;
-                    bool hasFirst = false;
-                    for (int sx = colFrom; sx < colEnd; ++sx)
-                        hasFirst |= bandMin[size_t(sx)] == 0;
-                    d[x] = hasFirst ? lut[0] : lut[first[colFrom]];
+    const QImage::Format format = image.format();
+    const QList<QRgb> table = image.colorTable();
+    const bool shrinkX = pw > width, shrinkY = ph > height;
+    if (picture.bitsPerPixel() == 1 && (shrinkX || shrinkY)) {
+        // Shrinking a two-colour picture keeps the first table colour wherever any of the
+        // merged pixels has it, so thin dark lines on a light ground do not vanish; a colour
+        // the pen added (a frame) wins over both, the latest added first. Every pixel
+        // counts, so each band of merged rows is folded once into its smallest and largest
+        // index per column (loops the compiler vectorises).
+        std::vector<uchar> bandMin(static_cast<size_t>(pw)), bandMax(static_cast<size_t>(pw));
+        for (int y = 0; y < height; ++y) {
+            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
+            const int rowFrom = rows[size_t(y)];
+            const int rowEnd = shrinkY ? rowsEnd[size_t(y)] : rowFrom + 1;
+            const uchar* first = image.constScanLine(rowFrom);
+            std::copy(first, first + pw, bandMin.begin());
+            std::copy(first, first + pw, bandMax.begin());
+            for (int sy = rowFrom + 1; sy < rowEnd; ++sy) {
+                const uchar* s = image.constScanLine(sy);
+                uchar* lo = bandMin.data();
+                uchar* hi = bandMax.data();
+                for (int sx = 0; sx < pw; ++sx) {
+                    lo[sx] = std::min(lo[sx], s[sx]);
+                    hi[sx] = std::max(hi[sx], s[sx]);
                 }
             }
-            break;
-        }
-        for (int y = 0; y < height; ++y) {
-            const uchar* s = image.constScanLine(rows[size_t(y)]);
-            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < width; ++x)
-                d[x] = lut[s[columns[size_t(x)]]];
-        }
-        break;
-    }
-    case QImage::Format_RGB555:
-    case QImage::Format_RGB16: {
-        const bool is555 = image.format() == QImage::Format_RGB555;
-        for (int y = 0; y < height; ++y) {
-            const quint16* s = reinterpret_cast<const quint16*>(image.constScanLine(rows[size_t(y)]));
-            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
             for (int x = 0; x < width; ++x) {
-                const quint16 v = s[columns[size_t(x)]];
-                d[x] = is555 ? Expand555(v) : Expand565(v);
+                const int colFrom = columns[size_t(x)];
+                const int colEnd = shrinkX ? columnsEnd[size_t(x)] : colFrom + 1;
+                uchar lo = 255, hi = 0;
+                for (int sx = colFrom; sx < colEnd; ++sx) {
+                    lo = std::min(lo, bandMin[size_t(sx)]);
+                    hi = std::max(hi, bandMax[size_t(sx)]);
+                }
+                d[x] = TableColour(table, hi > 1 ? hi : lo);
             }
         }
-        break;
+        return out;
     }
-    case QImage::Format_BGR888:
-        for (int y = 0; y < height; ++y) {
-            const uchar* s = image.constScanLine(rows[size_t(y)]);
-            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < width; ++x) {
-                const uchar* p = s + 3 * columns[size_t(x)];
-                d[x] = qRgb(p[2], p[1], p[0]);
-            }
-        }
-        break;
-    case QImage::Format_RGB32:
-        for (int y = 0; y < height; ++y) {
-            const QRgb* s = reinterpret_cast<const QRgb*>(image.constScanLine(rows[size_t(y)]));
-            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < width; ++x)
-                d[x] = s[columns[size_t(x)]] | 0xFF000000u;
-        }
-        break;
-    default:
-        for (int y = 0; y < height; ++y) {
-            QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
-            for (int x = 0; x < width; ++x)
-                d[x] = image.pixel(columns[size_t(x)], rows[size_t(y)]) | 0xFF000000u;
-        }
-        break;
+    for (int y = 0; y < height; ++y) {
+        const uchar* s = image.constScanLine(rows[size_t(y)]);
+        QRgb* d = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            d[x] = ReadRgb(format, table, s, columns[size_t(x)]);
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #include "pictures/picture.h"
 
 #include "pictures/failure.h"
+#include "pictures/pixels.h"
 
 #include <QHash>
 #include <algorithm>
@@ -21,35 +22,6 @@ Colour FromQRgb(QRgb c)
 }
 
 namespace {
-
-inline int Expand5(int v) { return (v << 3) | (v >> 2); }
-inline int Expand6(int v) { return (v << 2) | (v >> 4); }
-
-// One pixel of a row in any of the storage formats, as an opaque QRgb. Indexes past the end
-// of the colour table (possible in a damaged file) read as black.
-QRgb ReadRgb(QImage::Format format, const QList<QRgb>& table, const uchar* line, int x)
-{
-    switch (format) {
-    case QImage::Format_Indexed8: {
-        const int i = line[x];
-        return i < table.size() ? (table[i] | 0xFF000000u) : qRgb(0, 0, 0);
-    }
-    case QImage::Format_RGB555: {
-        const quint16 v = reinterpret_cast<const quint16*>(line)[x];
-        return qRgb(Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31));
-    }
-    case QImage::Format_RGB16: {
-        const quint16 v = reinterpret_cast<const quint16*>(line)[x];
-        return qRgb(Expand5((v >> 11) & 31), Expand6((v >> 5) & 63), Expand5(v & 31));
-    }
-    case QImage::Format_BGR888: {
-        const uchar* p = line + 3 * x;
-        return qRgb(p[2], p[1], p[0]);
-    }
-    default:
-        return reinterpret_cast<const QRgb*>(line)[x] | 0xFF000000u;
-    }
-}
 
 // The stored value of an opaque colour in a direct-colour format.
 quint32 EncodeDirect(QImage::Format format, QRgb c)
@@ -225,7 +197,9 @@ int Picture::tableIndexFor(QRgb colour)
         return -1;
     table.append(colour | 0xFF000000u);
     image_.setColorTable(table);
-    if (table.size() > (1 << bits_))
+    // A two-colour picture stays one: its display rule looks only at its own first entry, so
+    // frames drawn on it keep the picture's look. Other depths grow with their table.
+    if (bits_ != 1 && table.size() > (1 << bits_))
         bits_ = 8;
     return int(table.size()) - 1;
 }
@@ -321,40 +295,65 @@ void Picture::lineTo(int x, int y)
     }
 }
 
+void Picture::copyRect(const QRect& dst, const Picture& src, const QRect& srcRect)
+{
+    copyRects({{dst, srcRect}}, src);
+}
+
 void Picture::copyRects(const std::vector<RectCopy>& copies, const Picture& src)
 {
-    const QImage& from = src.image_;
-    const bool fast = &src != this && !isEmpty() && !src.isEmpty() && from.format() == image_.format()
-        && (image_.format() != QImage::Format_Indexed8 || from.colorTable() == image_.colorTable())
-        && std::all_of(copies.begin(), copies.end(), [](const RectCopy& c) { return c.dst.size() == c.src.size(); });
-    if (!fast) {
-        for (const RectCopy& c : copies)
-            copyRect(c.dst, src, c.src);
+    if (isEmpty() || src.isEmpty())
+        return;
+
+    // A copy within one picture reads from a snapshot of each source rectangle, so overlapping
+    // rectangles copy as if read before any write.
+    if (&src == this) {
+        for (const RectCopy& c : copies) {
+            const QRect visible = c.src & image_.rect();
+            if (visible.isEmpty())
+                continue;
+            QImage part = image_.copy(visible);
+            if (part.isNull())
+                throw Failure(kOutOfResources);
+            const Picture snapshot(std::move(part), bits_);
+            copyRects({{c.dst, c.src.translated(-visible.topLeft())}}, snapshot);
+        }
         return;
     }
 
-    // Clip each pair through its offset, as copyRect does.
-    struct Span {
-        QRect area;   // in this picture
-        QPoint shift; // destination minus source
-    };
+    const QImage& from = src.image_;
+    const bool sameStorage = from.format() == image_.format()
+        && (image_.format() != QImage::Format_Indexed8 || from.colorTable() == image_.colorTable());
+    // Equal sizes in the same storage copy exactly, row by row: consecutive ones are gathered
+    // and streamed together. Anything else is converted pixel by pixel, in its turn.
     std::vector<Span> spans;
-    spans.reserve(copies.size());
     for (const RectCopy& c : copies) {
-        if (c.dst.width() <= 0 || c.dst.height() <= 0)
+        if (c.dst.width() <= 0 || c.dst.height() <= 0 || c.src.width() <= 0 || c.src.height() <= 0)
             continue;
-        const QPoint shift = c.dst.topLeft() - c.src.topLeft();
-        const QRect area = c.dst & image_.rect() & (c.src & from.rect()).translated(shift);
-        if (!area.isEmpty())
-            spans.push_back({area, shift});
+        if (sameStorage && c.dst.size() == c.src.size()) {
+            // Corresponding pixels keep their offset; clip both rectangles through it.
+            const QPoint shift = c.dst.topLeft() - c.src.topLeft();
+            const QRect area = c.dst & image_.rect() & (c.src & from.rect()).translated(shift);
+            if (!area.isEmpty())
+                spans.push_back({area, shift});
+            continue;
+        }
+        copySpans(spans, from);
+        spans.clear();
+        copyConverting(c.dst, src, c.src);
     }
+    copySpans(spans, from);
+}
+
+void Picture::copySpans(const std::vector<Span>& spans, const QImage& from)
+{
     if (spans.empty())
         return;
-
     detachForWrite();
     const size_t bpp = size_t(BytesPerPixel(image_.format()));
-    // Consecutive spans over the same rows form a band; within a band every destination row is
-    // written left to right before the next, in the order of the entries.
+    // Consecutive spans over the same rows form a band (the cells of one grid row); within a
+    // band every destination row is written left to right before the next, so a composition
+    // streams through memory the way a single copy of the picture would.
     for (size_t first = 0; first < spans.size();) {
         size_t end = first + 1;
         while (end < spans.size() && spans[end].area.top() == spans[first].area.top()
@@ -372,51 +371,9 @@ void Picture::copyRects(const std::vector<RectCopy>& copies, const Picture& src)
     }
 }
 
-void Picture::copyRect(const QRect& dst, const Picture& src, const QRect& srcRect)
+void Picture::copyConverting(const QRect& dst, const Picture& src, const QRect& srcRect)
 {
-    if (isEmpty() || src.isEmpty() || dst.width() <= 0 || dst.height() <= 0
-        || srcRect.width() <= 0 || srcRect.height() <= 0)
-        return;
-
-    // A copy within one picture reads from a snapshot of the source rectangle, so overlapping
-    // rectangles copy as if read before any write.
-    if (&src == this) {
-        const QRect visible = srcRect & image_.rect();
-        if (visible.isEmpty())
-            return;
-        QImage part = image_.copy(visible);
-        if (part.isNull())
-            throw Failure(kOutOfResources);
-        const Picture snapshot(std::move(part), bits_);
-        copyRect(dst, snapshot, srcRect.translated(-visible.topLeft()));
-        return;
-    }
-
     const QImage& from = src.image_;
-    const bool sameSize = dst.size() == srcRect.size();
-    const bool sameStorage = from.format() == image_.format()
-        && (image_.format() != QImage::Format_Indexed8 || from.colorTable() == image_.colorTable());
-
-    if (sameSize) {
-        // Corresponding pixels keep their offset; clip both rectangles through it.
-        const QPoint shift = dst.topLeft() - srcRect.topLeft();
-        const QRect area = dst & image_.rect() & (srcRect & from.rect()).translated(shift);
-        if (area.isEmpty())
-            return;
-        if (sameStorage) {
-            detachForWrite();
-            const int bpp = BytesPerPixel(image_.format());
-            const size_t rowBytes = size_t(area.width()) * size_t(bpp);
-            for (int y = area.top(); y <= area.bottom(); ++y) {
-                const uchar* s = from.constScanLine(y - shift.y()) + size_t(area.left() - shift.x()) * bpp;
-                std::memcpy(image_.scanLine(y) + size_t(area.left()) * bpp, s, rowBytes);
-            }
-            return;
-        }
-    }
-
-    // Different formats, tables or sizes: pixel by pixel, each destination pixel taking the
-    // nearest source pixel of the source rectangle.
     const QRect area = dst & image_.rect();
     if (area.isEmpty())
         return;

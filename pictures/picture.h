@@ -79,8 +79,8 @@ public:
     // Width 1 (or 0): the pixels from the start up to but not including the end point.
     // Wider: a band of the pen's width centred on the segment, with round ends.
     // Everything is clipped to the picture. The pen colour is drawn exactly on every format:
-    // an indexed picture gains a table entry for it (widening to 8 bits when needed, or to
-    // 32 bits when its table is already full).
+    // an indexed picture gains a table entry for it (a 4-bit one widening to 8 bits when
+    // needed, a two-colour one staying two-colour; 32 bits when the table is already full).
     void lineTo(int x, int y);
 
     // Replaces the pixels of dst (left, top, right, bottom exclusive; in this picture) by those
@@ -98,6 +98,16 @@ public:
     void copyRects(const std::vector<RectCopy>& copies, const Picture& src);
 
 private:
+    // An exact copy of an area of this picture from another of the same storage.
+    struct Span {
+        QRect area;    // in this picture
+        QPoint shift;  // destination minus source
+    };
+    void copySpans(const std::vector<Span>& spans, const QImage& from);
+    // Any other copy: each destination pixel takes the nearest source pixel, its colour
+    // converted to this picture's format.
+    void copyConverting(const QRect& dst, const Picture& src, const QRect& srcRect);
+
     // Makes the pixels this picture's own before a write (the copy-on-write step).
     void detachForWrite();
     // Turns an indexed picture whose table is full into a 32-bit one.

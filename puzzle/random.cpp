@@ -1,17 +1,14 @@
 #include "puzzle/random.h"
 
-#include <chrono>
-
 namespace puzzle {
 
 std::uint32_t RandomState = 0;
 
-void SeedRandom()
+void SeedRandom(std::chrono::system_clock::time_point now)
 {
     using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    constexpr long long kDay = 24LL * 60 * 60 * 1000;
-    RandomState = static_cast<std::uint32_t>(((ms % kDay) + kDay) % kDay);
+    // Flooring keeps moments before 1970 within their own day.
+    RandomState = static_cast<std::uint32_t>((floor<milliseconds>(now) - floor<days>(now)).count());
 }
 
 std::int32_t RandomBelow(std::int32_t n)

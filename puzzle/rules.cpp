@@ -106,8 +106,12 @@ PressEffect PressBoard(GameFields& f, MouseButton button, std::int32_t boardWidt
     f.SwapCount += 1;
     f.Selecting = 0;
     f.SecondCell = CellOfPress(f.GridSide, boardWidth, boardHeight, x, y);
-    std::swap(f.PieceOrder[f.FirstCell], f.PieceOrder[f.SecondCell]);
     return PressEffect::Exchanged;
+}
+
+void SwapChosenPieces(GameFields& f)
+{
+    std::swap(f.PieceOrder[f.FirstCell], f.PieceOrder[f.SecondCell]);
 }
 
 std::string SwapCountText(std::int32_t swapCount)

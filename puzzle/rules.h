@@ -37,10 +37,13 @@ enum class PressEffect {
     NewGame,      // no game ran: the caller starts one
     FirstChosen,  // frame FirstCell in red
     Cancelled,    // show the work picture again
-    Exchanged,    // count shown, FirstCell red, SecondCell blue, redraw armed
+    Exchanged,    // count shown, FirstCell red, SecondCell blue, then SwapChosenPieces, redraw armed
 };
 PressEffect PressBoard(GameFields& f, MouseButton button, std::int32_t boardWidth,
                        std::int32_t boardHeight, std::int32_t x, std::int32_t y);
+// The exchange itself, once both frames are on the board: a frame that fails to draw leaves
+// the order as the board shows it.
+void SwapChosenPieces(GameFields& f);
 // The exchange counter's text: "12回".
 std::string SwapCountText(std::int32_t swapCount);
 
@@ -64,8 +67,6 @@ inline constexpr std::int32_t kBannerHiddenTop = -70;
 inline constexpr Banner kTimeUpBanner{184, 0x000000FF, "TIMEUP"};
 inline constexpr Banner kClearBanner{184, 0x00F0CAA6, "CLEAR"};
 
-inline constexpr std::uint32_t kFirstFrameColour = 0x000000FF;
-inline constexpr std::uint32_t kSecondFrameColour = 0x00FF0000;
 inline constexpr std::int32_t kFrameWidth = 6;
 
 struct Point {

@@ -230,7 +230,7 @@ TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
 
     // A press on the banner goes to the banner; the rest of the board starts a new game.
-    QTest::mouseClick(form->Label4, Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::mouseClick(form->windowHandle(), Qt::LeftButton, {}, form->Label4->mapTo(form.get(), QPoint(10, 10)));
     EXPECT_EQ(g().Playing, 0);
     QTest::mouseClick(form->Image1, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_EQ(g().Playing, 1);

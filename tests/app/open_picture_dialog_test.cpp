@@ -500,3 +500,23 @@ TEST_F(OpenPictureDialogTest, StartsInTheCurrentDirectoryWhenTheInitialFolderIsM
     EXPECT_TRUE(opened);
     EXPECT_EQ(dialog.FileName, QDir(dir_.path()).absoluteFilePath("z.jpg"));
 }
+
+TEST_F(OpenPictureDialogTest, OpensATypedFullPathAfterTwoFolders)
+{
+    QStringList paths;
+    for (const char* name : {"a/one.bmp", "b/one.bmp", "b/two.bmp", "b/three.bmp"}) {
+        paths << dir_.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(paths.back()).path()));
+        WriteImage(paths.back(), 8, 8, Qt::red, "BMP");
+    }
+    TOpenPictureDialog dialog(nullptr);
+    for (const QString& path : paths) {
+        WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+            TypeAndConfirm(fd, path);
+            if (fd->isVisible())
+                fd->reject();
+        });
+        EXPECT_TRUE(dialog.Execute()) << path.toStdString();
+        EXPECT_EQ(dialog.FileName.toStdString(), path.toStdString());
+    }
+}

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 
 // Readable failures for Qt strings.
@@ -87,6 +88,40 @@ TEST_F(Window, EditBoxesTakeNoFocusOrInput)
     QTest::mouseClick(form->Edit1, Qt::LeftButton);
     QTest::keyClicks(form->Edit1, QStringLiteral("99"));
     EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目"));
+}
+
+double Luminance(QRgb c)
+{
+    auto linear = [](int v) { const double s = v / 255.0; return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+}
+
+TEST_F(Window, EditTextIsReadableAndShownFromItsStart)
+{
+    form->N811->Action()->trigger();  // "81ピース" is wider than the box
+    const QImage whole = form->Edit2->grab().toImage();
+    form->Edit2->setText(QStringLiteral("81"));
+    const QImage digits = form->Edit2->grab().toImage();
+    const int digitsEnd = form->Edit2->fontMetrics().horizontalAdvance(QStringLiteral("81")) + 2;
+    EXPECT_EQ(whole.copy(0, 0, digitsEnd, whole.height()), digits.copy(0, 0, digitsEnd, digits.height()));
+
+    const QRgb background = digits.pixel(digits.width() - 5, digits.height() / 2);
+    EXPECT_EQ(QColor(background), form->Edit2->palette().color(QPalette::Active, QPalette::Base));
+    double darkest = 1;
+    for (int y = 0; y < digits.height(); ++y)
+        for (int x = 4; x < digitsEnd; ++x)
+            darkest = std::min(darkest, Luminance(digits.pixel(x, y)));
+    EXPECT_GE((Luminance(background) + 0.05) / (darkest + 0.05), 4.5);
+}
+
+TEST_F(Window, MenusUseTheMenuBarsFace)
+{
+    const QFontInfo bar(form->menuBar()->font());
+    for (TMenuItem* level : {form->N1.get(), form->N5.get()}) {
+        const QFontInfo menu(level->Submenu()->font());
+        EXPECT_EQ(menu.family(), bar.family());
+        EXPECT_EQ(menu.pixelSize(), bar.pixelSize());
+    }
 }
 
 TEST_F(Window, SettingItemsStopTheGameAndMoveTheRadioMarkWithinTheirGroup)
@@ -195,6 +230,7 @@ TEST(ErrorBox, TextAndTitleRules)
 TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
 {
     QString shownText, shownTitle;
+    Qt::TextFormat shownFormat = Qt::AutoText;
     int boxes = 0;
     QTimer::singleShot(0, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -202,6 +238,7 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
                 ++boxes;
                 shownText = box->text();
                 shownTitle = box->windowTitle();
+                shownFormat = box->textFormat();
                 EXPECT_EQ(box->buttons().size(), 1);
                 EXPECT_EQ(box->icon(), QMessageBox::Critical);
                 box->accept();
@@ -209,11 +246,12 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
         }
     });
     bool after = false;
-    RunHandler(nullptr, [] { throw pictures::Failure("JPEG エラー #41"); });
+    RunHandler(nullptr, [] { throw pictures::Failure("ファイル a<h1>big</h1>b.jpg は開けません"); });
     after = true;
     EXPECT_TRUE(after);
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(shownText, QStringLiteral("JPEG エラー #41."));
+    EXPECT_EQ(shownText, QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません."));
+    EXPECT_EQ(shownFormat, Qt::PlainText);
     EXPECT_EQ(shownTitle, ApplicationTitle());
 }
 

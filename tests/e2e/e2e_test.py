@@ -343,18 +343,32 @@ class ScreenReader:
     def grab(self, x, y, w, h):
         """Screen pixels of a rectangle, as a Raster."""
         self.sock.sendall(struct.pack("<BBHIhhHHI", 73, 2, 5, self.root, x, y, w, h, 0xFFFFFFFF))
+        bgrx = self._reply(f"GetImage({x}, {y}, {w}, {h})")[32:32 + w * h * 4]
+        rgb = bytearray(w * h * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
+        return Raster(w, h, rgb)
+
+    def _reply(self, what):
         while True:
             head = self._recv(32)
             if head[0] == 0:
-                raise Failure(f"GetImage({x}, {y}, {w}, {h}) failed with X error {head[1]}")
+                raise Failure(f"{what} failed with X error {head[1]}")
             if head[0] == 1:
                 break
             # An event; this client selects none, but skip it if one comes.
         length, = struct.unpack_from("<I", head, 4)
-        bgrx = self._recv(length * 4)[:w * h * 4]
-        rgb = bytearray(w * h * 3)
-        rgb[0::3], rgb[1::3], rgb[2::3] = bgrx[2::4], bgrx[1::4], bgrx[0::4]
-        return Raster(w, h, rgb)
+        return head + self._recv(length * 4)
+
+    def request_close(self, window):
+        """Asks a window to close (WM_DELETE_WINDOW), as a window manager's close button does."""
+        def atom(name):
+            data = name.encode() + b"\0" * (-len(name) % 4)
+            self.sock.sendall(struct.pack("<BBHHxx", 16, 0, 2 + len(data) // 4, len(name)) + data)
+            return struct.unpack_from("<I", self._reply(f"InternAtom({name})"), 8)[0]
+
+        protocols, delete = atom("WM_PROTOCOLS"), atom("WM_DELETE_WINDOW")
+        event = struct.pack("<BBHII5I", 33, 32, 0, window, protocols, delete, 0, 0, 0, 0)
+        self.sock.sendall(struct.pack("<BBHII", 25, 0, 11, window, 0) + event)
 
     def close(self):
         self.sock.close()
@@ -431,14 +445,14 @@ class Desktop:
 class Mozario:
     """One run of the program on the X server; at speed 1 the shuffle is seeded 0."""
 
-    def __init__(self, executable, xserver, work_dir, builtin, scale=1, speed=1):
+    def __init__(self, executable, xserver, work_dir, builtin, scale=1, speed=1, tmp_dir=None):
         self.desk = Desktop(xserver.display)
         self.screen = ScreenReader(xserver.number)
         self.scale = scale
         self.builtin = builtin
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("QT_", "FAKETIME", "LD_PRELOAD", "XDG_", "LC_"))}
-        name = f"{scale}x{speed}"
+        name = f"{scale}x{speed}" + (f"-{os.path.basename(tmp_dir)}" if tmp_dir else "")
         home = os.path.join(work_dir, f"home-{name}")
         runtime = os.path.join(work_dir, f"runtime-{name}")
         os.makedirs(home, exist_ok=True)
@@ -463,6 +477,8 @@ class Mozario:
             env["FAKETIME"] = f"@2026-01-01 00:00:00 x{speed}"
         if scale != 1:
             env["QT_SCALE_FACTOR"] = str(scale)
+        if tmp_dir:
+            env["TMPDIR"] = tmp_dir
         self.log_path = os.path.join(work_dir, f"mozario-{name}.log")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([executable], cwd=work_dir, env=env, stdout=self.log,
@@ -552,26 +568,22 @@ class Mozario:
                 wait_until(lambda: len(self.popups()) == open_menus, 5,
                            f"{open_menus} open menus after the key {key}")
 
-    def open_picture(self, path):
-        """設定 > 画像読み込み, the path typed into the file name field, Return.  Returns once
-        the file dialog has closed."""
+    def open_dialog(self):
+        """設定 > 画像読み込み; returns the picture-open dialog once the menu has closed."""
         self.menu_keys(("alt+y", 1), ("z", None))
         dialog = wait_until(lambda: self.dialogs(), 10, "the picture-open dialog")[0][0]
         wait_until(lambda: not self.popups(), 5, "the menu to close")
+        return dialog
+
+    def open_picture(self, path):
+        """The path typed into the picture-open dialog's file name field, Return.  Returns once
+        the dialog has closed."""
+        dialog = self.open_dialog()
         self.desk.focus(dialog)
         self.desk.key("ctrl+a")
         self.desk.type(path)
         self.desk.key("Return")
-
-        def closed():
-            return not any(w[0] == dialog for w in self.dialogs())
-
-        try:
-            wait_until(closed, 3, "the dialog to close")
-        except Failure:
-            # The file name completer's list can take the first Return.
-            self.desk.key("Return")
-            wait_until(closed, 5, "the dialog to close")
+        wait_until(lambda: not any(w[0] == dialog for w in self.dialogs()), 5, "the dialog to close after Return")
 
 
 def banner_shows(app, colour, share=0.5):
@@ -852,7 +864,8 @@ def play_run(runner, executable, xserver, work_dir, builtin):
         ("a press after the game starts the next one: board is order 1,2,3,0", press_after_clear_starts_next_game),
         ("bad picture file: error box, then board and game unchanged", bad_file_keeps_game),
         ("loading a bitmap through the dialog", load_bmp),
-        ("loading a JPEG through the dialog", load_jpeg),
+        # The dialog has shown the work folder and pic by now: a typed full path still opens.
+        ("loading a JPEG through the dialog with one Return", load_jpeg),
     ]
     run_cases(runner, app, cases)
 
@@ -926,6 +939,48 @@ def high_dpi_run(runner, executable, xserver, work_dir, builtin):
     run_cases(runner, app, cases)
 
 
+def exit_run(runner, executable, xserver, work_dir, builtin):
+    """Each way out during a game ends with status 0 and leaves nothing in TMPDIR."""
+
+    def ends_cleanly(name, end):
+        tmp = os.path.join(work_dir, f"tmp-{name}")
+        os.makedirs(tmp)
+        app = Mozario(executable, xserver, work_dir, builtin, tmp_dir=tmp)
+        runner.app = app
+        try:
+            app.find_window()
+            app.locate_board()
+            app.press_board(100, 100)
+            app.wait_board(compose(builtin, [3, 2, 0, 1], 2), "a running game")
+            end(app)
+            try:
+                status = app.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                raise Failure("the program is still running 10 s later")
+            expect(status == 0, f"exit status {status}")
+            left = os.listdir(tmp)
+            expect(not left, f"left in TMPDIR: {left}")
+        finally:
+            app.stop()
+            runner.app = None
+
+    def quit_item_after_the_dialog(app):
+        app.desk.focus(app.open_dialog())
+        app.desk.key("Escape")
+        wait_until(lambda: not app.dialogs(), 5, "the dialog to close after Escape")
+        app.menu_keys(("alt+z", 1), ("y", None))
+
+    def sigterm_with_dialog_open(app):
+        app.open_dialog()
+        app.proc.send_signal(signal.SIGTERM)
+
+    for name, end in (("終了 after the picture dialog", quit_item_after_the_dialog),
+                      ("close request", lambda app: app.screen.request_close(app.window)),
+                      ("SIGTERM with the picture dialog open", sigterm_with_dialog_open)):
+        runner.case(f"{name} during a game: status 0, nothing left in TMPDIR",
+                    lambda end=end, name=name: ends_cleanly(name.replace(" ", "-"), end))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("executable")
@@ -959,6 +1014,7 @@ def main():
         play_run(runner, executable, xserver, work_dir, builtin)
         fast_clock_run(runner, executable, xserver, work_dir, builtin)
         high_dpi_run(runner, executable, xserver, work_dir, builtin)
+        exit_run(runner, executable, xserver, work_dir, builtin)
     finally:
         if xserver:
             xserver.stop()

@@ -182,6 +182,20 @@ TEST(StretchOneBit, TheRuleFollowsTheTableEntryNotTheShade)
         EXPECT_EQ(shown.pixel(x, 5), x == 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0)) << x;
 }
 
+TEST(StretchOneBit, AFrameKeepsTheTwoColourLook)
+{
+    Picture picture = Lines(1, 100, 100, {37}, {});
+    picture.setPenColour(pictures::kRed);
+    picture.setPenWidth(6);
+    picture.moveTo(0, 10);
+    picture.lineTo(100, 10);  // rows 7 to 12
+    const QImage shown = StretchForDisplay(picture, 30, 40);
+    EXPECT_EQ(shown.pixel(11, 30), qRgb(0, 0, 0)) << "the line away from the frame";
+    EXPECT_EQ(shown.pixel(5, 4), qRgb(255, 0, 0));
+    EXPECT_EQ(shown.pixel(11, 4), qRgb(255, 0, 0)) << "the frame over the line";
+    EXPECT_EQ(shown.pixel(11, 5), qRgb(255, 0, 0)) << "the frame's edge merged with the line";
+}
+
 TEST(StretchEmpty, NothingToShow)
 {
     EXPECT_TRUE(StretchForDisplay(Picture(), 480, 360).isNull());

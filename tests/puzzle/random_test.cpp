@@ -53,10 +53,21 @@ TEST(RandomSource, DrawsStayBelowTheCountAtTheStateExtremes)
     }
 }
 
-TEST(RandomSource, SeedRandomReadsTheClockWithinTheDay)
+TEST(RandomSource, SeedIsMillisecondsSinceUtcMidnight)
 {
-    puzzle::SeedRandom();
-    EXPECT_LT(puzzle::RandomState, 86400000u);
+    using namespace std::chrono;
+    const struct {
+        sys_days day;
+        milliseconds time;
+        std::uint32_t seed;
+    } rows[] = {{sys_days{2026y / 1 / 1}, 12h + 34min + 56s + 789ms, 45296789u},
+                {sys_days{2026y / 1 / 2}, 0ms, 0u},
+                {sys_days{2026y / 1 / 2}, 23h + 59min + 59s + 999ms, 86399999u},
+                {sys_days{1969y / 12 / 31}, 23h + 59min + 59s + 999ms, 86399999u}};
+    for (const auto& row : rows) {
+        puzzle::SeedRandom(row.day + row.time + 400us);
+        EXPECT_EQ(puzzle::RandomState, row.seed) << row.time.count();
+    }
 }
 
 }  // namespace
