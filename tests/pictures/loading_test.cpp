@@ -6,9 +6,10 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include "tests/support/jpeg_file.h"
 
 #include <stdexcept>
 #include <string>
@@ -61,24 +62,11 @@ protected:
     }
 
     // A small colour JPEG made by cjpeg.
-    QByteArray jpeg()
+    QByteArray jpeg() const
     {
-        QByteArray ppm("P6\n19 11\n255\n");
-        for (int y = 0; y < 11; ++y) {
-            for (int x = 0; x < 19; ++x)
-                {
-                ppm += char(x * 13);
-                ppm += char(y * 23);
-                ppm += char((x * y) & 0xFF);
-            }
-        }
-        const QString input = write("input.ppm", ppm);
-        QProcess process;
-        process.start("cjpeg", {input});
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
-            || process.exitCode() != 0)
-            throw std::runtime_error("cjpeg failed");
-        return process.readAllStandardOutput();
+        const std::string file = jpeg_file::Cjpeg(jpeg_file::Pnm(jpeg_file::Photo(19, 11, 3), 19, 11, 3), "",
+                                                  dir_.path().toStdString());
+        return QByteArray(file.data(), qsizetype(file.size()));
     }
 
     static std::string message(const QString& file)
@@ -209,14 +197,19 @@ TEST_F(Loading, ReadWholeFileGivesEveryByte)
 
 TEST_F(Loading, DevicesAreNotReadForever)
 {
-    EXPECT_EQ([] {
-        try {
-            ReadWholeFile("/dev/zero");
-        } catch (const Failure& failure) {
-            return std::string(failure.what());
-        }
-        return std::string("(read)");
-    }(), "ファイル /dev/zero は開けません");
+    EXPECT_EQ(message("/dev/zero"), "ファイル /dev/zero は開けません");
+}
+
+TEST_F(Loading, AFileOfTheWrongKindIsRefusedFromItsFirstBytes)
+{
+    // 3 GB of zeros (sparse, so the test writes nothing): larger than any picture file, and
+    // refused as soon as its first bytes are seen.
+    for (const char* name : {"zeros.jpg", "zeros.bmp"}) {
+        QFile file(write(name, QByteArray()));
+        ASSERT_TRUE(file.resize(3LL << 30)) << name;
+    }
+    EXPECT_EQ(message(path("zeros.jpg")), "JPEG エラー #52");
+    EXPECT_EQ(message(path("zeros.bmp")), kBitmapInvalid);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,47 +220,36 @@ protected:
     void SetUp() override { UnregisterJpegFormats(); }
     void TearDown() override { UnregisterJpegFormats(); }
 
-    static std::vector<std::string> extensions()
+    static void ExpectEntry(const char* extension, const char* description, PictureKind kind)
     {
-        std::vector<std::string> out;
-        for (const PictureFormat& f : RegisteredFormats())
-            out.push_back(f.extension);
-        return out;
+        const PictureFormat* f = FindPictureFormat(extension);
+        ASSERT_NE(f, nullptr) << extension;
+        EXPECT_EQ(f->extension, extension);
+        EXPECT_EQ(f->description, description);
+        EXPECT_EQ(f->kind, kind);
+    }
+    static void ExpectToolkitEntries()
+    {
+        ExpectEntry("wmf", "メタファイル", PictureKind::Metafile);
+        ExpectEntry("emf", "エンハンス メタファイル", PictureKind::Metafile);
+        ExpectEntry("ico", "アイコン", PictureKind::Icon);
+        ExpectEntry("bmp", "ビットマップ", PictureKind::Bitmap);
     }
 };
 
-TEST_F(Registry, StartsWithTheToolkitsFormats)
+TEST_F(Registry, JpegEntriesComeAndGoBesideTheToolkitsFormats)
 {
-    const std::vector<PictureFormat>& formats = RegisteredFormats();
-    ASSERT_EQ(formats.size(), 4u);
-    EXPECT_EQ(formats[0].extension, "wmf");
-    EXPECT_EQ(formats[0].description, "メタファイル");
-    EXPECT_EQ(formats[0].kind, PictureKind::Metafile);
-    EXPECT_EQ(formats[1].extension, "emf");
-    EXPECT_EQ(formats[1].description, "エンハンス メタファイル");
-    EXPECT_EQ(formats[1].kind, PictureKind::Metafile);
-    EXPECT_EQ(formats[2].extension, "ico");
-    EXPECT_EQ(formats[2].description, "アイコン");
-    EXPECT_EQ(formats[2].kind, PictureKind::Icon);
-    EXPECT_EQ(formats[3].extension, "bmp");
-    EXPECT_EQ(formats[3].description, "ビットマップ");
-    EXPECT_EQ(formats[3].kind, PictureKind::Bitmap);
-}
-
-TEST_F(Registry, JpegRegistrationAppendsOnceAndIsRemovedAgain)
-{
+    ExpectToolkitEntries();
     EXPECT_EQ(FindPictureFormat("jpg"), nullptr);
     RegisterJpegFormats();
     RegisterJpegFormats();
-    EXPECT_EQ(extensions(), (std::vector<std::string>{"wmf", "emf", "ico", "bmp", "jpeg", "jpg"}));
-    for (const PictureFormat& f : RegisteredFormats()) {
-        if (f.kind == PictureKind::Jpeg) {
-            EXPECT_EQ(f.description, "JPEG イメージファイル");
-        }
-    }
+    ExpectToolkitEntries();
+    ExpectEntry("jpeg", "JPEG イメージファイル", PictureKind::Jpeg);
+    ExpectEntry("jpg", "JPEG イメージファイル", PictureKind::Jpeg);
     UnregisterJpegFormats();
-    EXPECT_EQ(extensions(), (std::vector<std::string>{"wmf", "emf", "ico", "bmp"}));
+    ExpectToolkitEntries();
     EXPECT_EQ(FindPictureFormat("jpeg"), nullptr);
+    EXPECT_EQ(FindPictureFormat("jpg"), nullptr);
 }
 
 TEST_F(Registry, LookupIgnoresCaseAndTheDot)

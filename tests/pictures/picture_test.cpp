@@ -110,7 +110,7 @@ TEST_P(PictureFormatTest, KeepsFormatBitsAndColourTable)
     EXPECT_EQ(p.height(), 7);
     if (GetParam().format == QImage::Format_Indexed8) {
         const QVector<QRgb> table = TableFor(GetParam().bits);
-        EXPECT_EQ(p.colourTable(), table);
+        EXPECT_EQ(p.image().colorTable(), table);
         EXPECT_EQ(p.pixel(2, 1), pictures::FromQRgb(table[(2 + 3) % table.size()]));
     }
 }
@@ -534,13 +534,13 @@ TEST(PictureColourTable, GreyPictureGainsEntriesForRedAndBlue)
     DrawFrame(p, 0, 0, 10, 10);
     EXPECT_EQ(p.image().format(), QImage::Format_Indexed8);
     EXPECT_EQ(p.bitsPerPixel(), 8);
-    ASSERT_EQ(p.colourTable().size(), 238);
-    EXPECT_EQ(p.colourTable().mid(0, 236), GreyTable(236));
+    ASSERT_EQ(p.image().colorTable().size(), 238);
+    EXPECT_EQ(p.image().colorTable().mid(0, 236), GreyTable(236));
     EXPECT_EQ(p.pixel(20, 10), pictures::kRed);
     EXPECT_EQ(p.pixel(2, 5), pictures::kBlue);
     EXPECT_EQ(p.pixel(20, 15), before.pixel(20, 15));
     // The shared original keeps its table.
-    EXPECT_EQ(before.colourTable().size(), 236);
+    EXPECT_EQ(before.image().colorTable().size(), 236);
 }
 
 TEST(PictureColourTable, ExistingEntryIsReused)
@@ -551,7 +551,7 @@ TEST(PictureColourTable, ExistingEntryIsReused)
     p.setPenColour(pictures::kRed);
     p.moveTo(0, 3);
     p.lineTo(16, 3);
-    EXPECT_EQ(p.colourTable().size(), 16);
+    EXPECT_EQ(p.image().colorTable().size(), 16);
     EXPECT_EQ(p.bitsPerPixel(), 4);
     EXPECT_EQ(p.image().constScanLine(3)[9], 5);
 }
@@ -593,7 +593,7 @@ TEST(PictureColourTable, OneBitPictureWidensToEightBitsForANewColour)
     black.moveTo(0, 0);
     black.lineTo(10, 0);
     EXPECT_EQ(black.bitsPerPixel(), 1);
-    EXPECT_EQ(black.colourTable().size(), 2);
+    EXPECT_EQ(black.image().colorTable().size(), 2);
 }
 
 TEST(PictureColourTable, CopyBetweenDifferentTablesKeepsColours)
