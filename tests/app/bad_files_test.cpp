@@ -47,14 +47,6 @@ QByteArray Q(const std::string& s)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
-
 // ---------------------------------------------------------------------------------------------
 // JPEG files made by cjpeg, and taken apart into their segments for surgery.
 
@@ -104,41 +96,27 @@ std::optional<Segment> First(const QByteArray& f, std::initializer_list<int> mar
     return std::nullopt;
 }
 
-// A file with one scan per component (cjpeg's scan script "0;1;2;"), whose frame is then given
-// `components` components: the third is dropped, or copied as a fourth with a scan of its own.
-QByteArray WithComponents(const QByteArray& threeScans, int components)
+// A file with one scan per component (cjpeg's scan script "0;1;2;") given a fourth component,
+// a copy of the third with a scan of its own.
+QByteArray WithFourComponents(const QByteArray& threeScans)
 {
-    const std::vector<Segment> segs = Segments(threeScans);
     QByteArray out = threeScans.left(2);
     int scan = 0;
     QByteArray lastScan;
-    for (const Segment& s : segs) {
+    for (const Segment& s : Segments(threeScans)) {
         QByteArray seg = threeScans.mid(s.start, s.end - s.start);
         if (s.marker == 0xC0 || s.marker == 0xC1) {
             const int length = (uchar(seg[2]) << 8 | uchar(seg[3]));
-            if (components == 2) {
-                seg.chop(3);
-                seg[9] = char(2);
-                seg[2] = char((length - 3) >> 8);
-                seg[3] = char((length - 3) & 0xFF);
-            } else {
-                QByteArray fourth = seg.right(3);
-                fourth[0] = char(4);
-                seg.append(fourth);
-                seg[9] = char(4);
-                seg[2] = char((length + 3) >> 8);
-                seg[3] = char((length + 3) & 0xFF);
-            }
+            QByteArray fourth = seg.right(3);
+            fourth[0] = char(4);
+            seg.append(fourth);
+            seg[9] = char(4);
+            seg[2] = char((length + 3) >> 8);
+            seg[3] = char((length + 3) & 0xFF);
         }
-        if (s.marker == 0xDA) {
-            ++scan;
-            if (scan == 3) {
-                if (components == 2)
-                    continue;
-                lastScan = seg;
-            }
-        }
-        if (s.marker == 0xD9 && components == 4) {
+        if (s.marker == 0xDA && ++scan == 3)
+            lastScan = seg;
+        if (s.marker == 0xD9) {
             lastScan[5] = char(4);  // the copied scan codes component 4
             out.append(lastScan);
         }
@@ -430,11 +408,6 @@ TEST_F(BadFiles, JpegFiles)
     huge[frame->start + 7] = char(65500 >> 8);
     huge[frame->start + 8] = char(65500 & 0xFF);
 
-    QByteArray badHuffman = baseline;
-    const std::optional<Segment> dht = First(baseline, {0xC4});
-    ASSERT_TRUE(dht);
-    badHuffman[dht->start + 5] = char(0xFF);  // 255 codes of length 1: no table holds that many
-
     // Restart markers out of order, one lost and one doubled.
     QByteArray restartMess = restarts;
     {
@@ -459,21 +432,13 @@ TEST_F(BadFiles, JpegFiles)
 
     const JpegRow rows[] = {
         {"empty", QByteArray(), JpegError(41)},
-        {"one byte", QByteArray("\xFF", 1), JpegError(52)},
-        {"start-of-image only", Bytes({0xFF, 0xD8}), JpegError(50)},
-        {"PNG renamed", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 29), JpegError(52)},
-        {"GIF renamed", QByteArray("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 35),
-         JpegError(52)},
         {"bitmap named .jpg", Q(Good24().build()), JpegError(52)},
-        {"cut off before the first scan", baseline.left(firstScan->start), JpegError(58)},
         {"header claiming 65500 x 65500", huge, kOutOfResources},
-        {"two components", WithComponents(threeScans, 2), JpegError(25)},
-        {"corrupt Huffman table", badHuffman, JpegError(28)},
         // Damage the decoder works around: the picture loads, the missing part filled in.
         {"cut off after the headers", baseline.left(firstScan->start + 14), "", 48, 32},
         {"cut off after one progressive scan", progressive.left(afterFirstScan), "", 48, 32},
         {"restart-marker mess", restartMess, "", 96, 64},
-        {"four components", WithComponents(threeScans, 4), "", 48, 32},
+        {"four components", WithFourComponents(threeScans), "", 48, 32},
     };
     for (const JpegRow& row : rows) {
         SCOPED_TRACE(row.name);
