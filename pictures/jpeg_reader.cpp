@@ -122,39 +122,33 @@ struct DecodeJob {
     int messageCode = 0;
 };
 
-// Bytes of entropy-coded data in the file: what follows each start-of-scan header up to the
-// next marker that is not a restart marker. Comments and other segments are skipped by their
-// length; a file cut off inside a segment ends there.
-long long EntropyCodedBytes(const QByteArray& file)
+// Bytes of entropy-coded data in the file, counted up to `enough`: what follows each
+// start-of-scan header up to the next marker that is not a restart marker. Comments and other
+// segments are skipped by their length; a file cut off inside a segment ends there.
+long long EntropyCodedBytes(const QByteArray& file, long long enough)
 {
     const auto* data = reinterpret_cast<const uchar*>(file.constData());
     const qsizetype size = file.size();
+    // The next 0xFF byte at or after pos, or the end.
+    auto nextFF = [&](qsizetype pos) {
+        const void* at = pos < size ? std::memchr(data + pos, 0xFF, size_t(size - pos)) : nullptr;
+        return at ? static_cast<const uchar*>(at) - data : size;
+    };
     long long total = 0;
     qsizetype pos = 2;  // after the start-of-image marker
-    while (pos + 1 < size) {
-        if (data[pos] != 0xFF || data[pos + 1] == 0xFF) {  // stray byte or fill byte
-            ++pos;
-            continue;
-        }
+    while (total < enough && (pos = nextFF(pos)) + 1 < size) {
         const int marker = data[pos + 1];
-        pos += 2;
-        if (marker == JPEG_EOI)
-            break;
-        if (marker == 0x01 || marker == 0xD8 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7))
+        pos += marker == 0xFF ? 1 : 2;  // fill bytes before a marker
+        if (marker == 0xFF || marker == 0x01 || marker == 0xD8 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7))
             continue;  // markers without a segment
-        if (pos + 2 > size)
+        if (marker == JPEG_EOI || pos + 2 > size)
             break;
         pos += qsizetype(data[pos]) << 8 | data[pos + 1];
         if (marker != 0xDA)
             continue;
+        // The scan's data runs to the next marker; stuffed zeros and restart markers are part of it.
         const qsizetype start = std::min(pos, size);
-        for (pos = start; pos + 1 < size; ++pos) {
-            const auto* next = static_cast<const uchar*>(std::memchr(data + pos, 0xFF, size_t(size - 1 - pos)));
-            if (!next) {
-                pos = size;
-                break;
-            }
-            pos = next - data;
+        for (pos = nextFF(start); pos + 1 < size && total + (pos - start) < enough; pos = nextFF(pos + 1)) {
             const int after = data[pos + 1];
             if (after != 0 && !(after >= JPEG_RST0 && after <= JPEG_RST0 + 7))
                 break;
@@ -411,7 +405,8 @@ void RunDecoder(DecodeJob* job)
     if (fullWidth > kMaxPictureSide || fullHeight > kMaxPictureSide
         || BytesPerLine(fullWidth, depth) * fullHeight > kMaxPictureBytes
         || (twoPass && BytesPerLine(fullWidth, 24) * fullHeight > kMaxPictureBytes)
-        || !DataCanHoldPicture(EntropyCodedBytes(*job->file), fullWidth, fullHeight)) {
+        || !DataCanHoldPicture(EntropyCodedBytes(*job->file, fullWidth * fullHeight / kMaxPixelsPerDataByte),
+                               fullWidth, fullHeight)) {
         job->outcome = Outcome::TooLarge;
         jpeg_destroy_decompress(cinfo);
         return;

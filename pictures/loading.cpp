@@ -53,11 +53,11 @@ QByteArray ReadWholeFile(const QString& path, const QByteArray& signature)
         CannotOpen(path);
     QByteArray bytes;
     try {
-        bytes = file.read(kFirstBytes);
+        bytes = file.peek(kFirstBytes);
         if (bytes.startsWith(signature) && bytes.size() == kFirstBytes) {
             if (file.size() > kMaxFileBytes)
                 throw Failure(kOutOfResources);
-            bytes += file.readAll();
+            bytes = file.readAll();
         }
     } catch (const std::bad_alloc&) {
         throw Failure(kOutOfResources);
