@@ -1,5 +1,6 @@
 #include "app/open_picture_dialog.h"
 
+#include "pictures/display.h"
 #include "pictures/failure.h"
 #include "pictures/loading.h"
 
@@ -101,7 +102,12 @@ PaneLoad LoadPaneFile(const QString& path, QSize cover)
         if (!picture.isEmpty()) {
             load.state = PictureState::Shown;
             load.size = size;
-            load.image = picture.image();
+            // A picture far larger than it is shown (a bitmap is read whole) is sampled down
+            // once, as the board's display does, so that painting never smooths megapixels.
+            const QSize keep = FitCentred(picture.image().size(), QRect(QPoint(), cover)).size() * 2;
+            load.image = picture.width() > keep.width() && picture.height() > keep.height()
+                             ? pictures::StretchForDisplay(picture, keep.width(), keep.height())
+                             : picture.image();
         }
     } catch (const pictures::Failure&) {
         // A JPEG file whose header gave its size but whose pixels cannot be decoded.

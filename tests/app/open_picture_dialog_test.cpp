@@ -260,14 +260,14 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     EXPECT_EQ(PreviewButton(&pane)->toolTip(), QStringLiteral("プレビュー"));
 }
 
-TEST_F(PicturePaneTest, JpegFilesAreDecodedOnlyAsLargeAsTheyAreShown)
+TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
 {
     WriteImage(Path("photo.jpg"), 1600, 1200, Qt::green, "JPEG");
     WriteImage(Path("photo.bmp"), 1600, 1200, Qt::green, "BMP");
     struct Row {
         const char* file;
         QSize cover;
-        QSize decoded;
+        QSize kept;
     };
     const Row rows[] = {
         {"photo.jpg", {200, 150}, {200, 150}},   // 1/8
@@ -275,13 +275,14 @@ TEST_F(PicturePaneTest, JpegFilesAreDecodedOnlyAsLargeAsTheyAreShown)
         {"photo.jpg", {201, 151}, {400, 300}},   // 1/8 would fall a pixel short
         {"photo.jpg", {1000, 700}, {1000, 750}}, // 5/8
         {"photo.jpg", {3000, 3000}, {1600, 1200}},
-        {"photo.bmp", {200, 150}, {1600, 1200}}, // bitmaps are read whole
+        {"photo.bmp", {200, 150}, {400, 300}},   // read whole, then sampled to twice the size shown
+        {"photo.bmp", {1000, 1000}, {1600, 1200}},
     };
     for (const Row& row : rows) {
         const picture_dialog::PaneLoad load = picture_dialog::LoadPaneFile(Path(row.file), row.cover);
         EXPECT_EQ(load.state, PictureState::Shown) << row.file;
         EXPECT_EQ(load.size, QSize(1600, 1200)) << row.file;
-        EXPECT_EQ(load.image.size(), row.decoded) << row.file << " for " << row.cover.width() << "x"
+        EXPECT_EQ(load.image.size(), row.kept) << row.file << " for " << row.cover.width() << "x"
                                                   << row.cover.height();
     }
 }
