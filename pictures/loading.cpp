@@ -90,7 +90,9 @@ Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
 {
     const PictureFormat* format = FindPictureFormat(ExtensionOf(path.toStdString()));
     Picture picture;
-    switch (format ? format->kind : PictureKind::Metafile) {
+    if (!format)
+        return picture;
+    switch (format->kind) {
     case PictureKind::Jpeg:
         return DecodeJpeg(ReadWholeFile(path, kJpegSignature), DefaultJpegPixelFormat(), cover, fullSize);
     case PictureKind::Bitmap:

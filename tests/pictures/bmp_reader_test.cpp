@@ -468,38 +468,27 @@ TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
     }
 }
 
-TEST(BitmapReader, OffsetAtTheEndOfTheFileGivesABlackPicture)
-{
-    BmpFile f;
-    f.bpp = 24;
-    f.width = 3;
-    f.height = 2;
-    f.pixels.clear();
-    const Picture p = ReadBitmap(f.build());
-    ASSERT_EQ(p.width(), 3);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(p.pixel(x, y), kBlack);
-}
-
 TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
 {
     const int w = 5, h = 4;  // rows of 16 bytes, 15 of them pixels
-    BmpFile f;
-    f.bpp = 24;
-    f.width = w;
-    f.height = h;
-    f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
-    // Two whole rows (the bottom ones) and the first two pixels and a bit of the third row.
-    f.pixels.truncate(16 * 2 + 7);
-    const Picture p = ReadBitmap(f.build());
-    ASSERT_EQ(p.height(), h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool present = y >= 2 || (y == 1 && x < 2);
-            const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
-            ASSERT_EQ(p.pixel(x, y), want) << x << "," << y;
-        }
+    // No pixels at all (the offset is the end of the file); two whole rows (the bottom ones),
+    // the first two pixels and a bit of the third of the next.
+    for (const int kept : {0, 16 * 2 + 7}) {
+        BmpFile f;
+        f.bpp = 24;
+        f.width = w;
+        f.height = h;
+        f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
+        f.pixels.truncate(kept);
+        const Picture p = ReadBitmap(f.build());
+        ASSERT_EQ(p.height(), h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool present = (h - 1 - y) * 16 + 3 * x + 3 <= kept;
+                const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
+                ASSERT_EQ(p.pixel(x, y), want) << kept << " bytes kept, at " << x << "," << y;
+            }
+    }
 }
 
 TEST(BitmapReader, ImageSizeLimitsTheDataRead)
