@@ -5,7 +5,6 @@
 #include <QImage>
 #include <QVector>
 #include <algorithm>
-#include <climits>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
@@ -371,7 +370,7 @@ void RunDecoder(DecodeJob* job)
     jpeg_read_header(cinfo, TRUE);
     const long long fullWidth = cinfo->image_width;
     const long long fullHeight = cinfo->image_height;
-    job->fullSize = QSize(int(std::min<long long>(fullWidth, INT_MAX)), int(std::min<long long>(fullHeight, INT_MAX)));
+    job->fullSize = QSize(int(fullWidth), int(fullHeight));  // at most 65500 each: the header says so
 
     cinfo->scale_num = JDIMENSION(CoveringEighths(fullWidth, fullHeight, job->cover));
     cinfo->scale_denom = 8;
@@ -398,10 +397,10 @@ void RunDecoder(DecodeJob* job)
     }
 
     // Limits apply to the picture at full size, whatever the scale: a reduced decode refuses
-    // exactly what the full one refuses. Reducing the colours of a colour picture buffers it
-    // whole at 24 bits first.
+    // exactly what the full one refuses. Reducing the colours of a three-colour picture buffers
+    // it whole at 24 bits first.
     const int depth = reduce ? 8 : 24;
-    const bool twoPass = reduce && !grey;
+    const bool twoPass = reduce && !grey && !fourInks;
     if (fullWidth > kMaxPictureSide || fullHeight > kMaxPictureSide
         || BytesPerLine(fullWidth, depth) * fullHeight > kMaxPictureBytes
         || (twoPass && BytesPerLine(fullWidth, 24) * fullHeight > kMaxPictureBytes)
