@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
