@@ -379,6 +379,12 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
     const qsizetype sos = good.indexOf(QByteArray("\xFF\xDA", 2));
     ASSERT_GT(sos, 0);
 
+    // The first component takes quantisation table 3, which the file does not define.
+    QByteArray undefinedTable = good;
+    const qsizetype sof = FindSegment(undefinedTable, {0xC0});
+    ASSERT_GE(sof, 0);
+    undefinedTable[sof + 12] = char(3);
+
     struct Case {
         const char* name;
         QByteArray file;
@@ -394,6 +400,7 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
         {"start-of-image only", QByteArray("\xFF\xD8", 2), JpegError(50)},
         {"cut before the first scan", good.left(sos), JpegError(58)},
         {"bogus Huffman table", badHuffman, JpegError(28)},
+        {"undefined quantisation table", undefinedTable, JpegError(51)},
     };
     for (const Case& c : cases) {
         for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8})
@@ -439,6 +446,7 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         JpegPixelFormat format;
     };
     const Case cases[] = {
+        {"a side beyond the decoder's 65500", baseline, 65535, 100, JpegPixelFormat::Bits24},
         {"largest sides", baseline, 65500, 65500, JpegPixelFormat::Bits24},
         {"largest sides, 8 bits", baseline, 65500, 65500, JpegPixelFormat::Bits8},
         {"1.2 GB of 24-bit pixels", baseline, 20000, 20000, JpegPixelFormat::Bits24},
