@@ -292,9 +292,17 @@ void TForm1::Exit1Click(QObject*)
 
 void TForm1::N4Click(QObject*)
 {
-    if (OpenPictureDialog1->Execute()) {
-        Game.PicturePath = OpenPictureDialog1->FileName.toStdString();
-        Image2->SetPicture(pictures::LoadPictureFile(OpenPictureDialog1->FileName));
+    std::optional<QString> chosen;
+    if (OpenPictureDialog1->Execute())
+        chosen = OpenPictureDialog1->FileName;
+    TakePicture(chosen);
+}
+
+void TForm1::TakePicture(const std::optional<QString>& fileName)
+{
+    if (fileName) {
+        Game.PicturePath = fileName->toStdString();
+        Image2->SetPicture(pictures::LoadPictureFile(*fileName));
     }
     Image3->SetPicture(Image2->Picture());
     Image1->SetPicture(Image3->Picture());

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <memory>
+#include <optional>
 
 class TForm1 : public QMainWindow {
 public:
@@ -67,6 +68,11 @@ public:
 
     // Outlines one cell on the board picture with the board's current pen.
     void DrawCellFrame(int cell);
+
+    // What N4Click does once its dialog has returned: reads the chosen file (none when the
+    // dialog was cancelled) into the source picture, copies it to the others and stops the
+    // game. A failure to read leaves everything but PicturePath as it was.
+    void TakePicture(const std::optional<QString>& fileName);
 
 private:
     void CreateComponents(Clock& clock);

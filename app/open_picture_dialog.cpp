@@ -1,6 +1,8 @@
 #include "app/open_picture_dialog.h"
 
 #include "app/scratch_settings.h"
+#include "pictures/display.h"
+#include "pictures/failure.h"
 #include "pictures/loading.h"
 
 #include <QAbstractItemView>
@@ -11,7 +13,6 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -31,6 +32,9 @@ const QString kPreview = QStringLiteral("プレビュー");
 
 // Room around the picture in the preview window, on each side.
 constexpr int kPreviewMargin = 5;
+
+// The smallest picture area the pane decodes for, before its layout has given it a size.
+constexpr QSize kPaneCover(200, 200);
 
 }  // namespace
 
@@ -88,46 +92,32 @@ QSize PreviewClientSize(QSize picture, QSize available)
     return QSize(w, h);
 }
 
-PaneLoad LoadPaneFile(const QString& path)
+PaneLoad LoadPaneFile(const QString& path, QSize cover)
 {
     PaneLoad load;
-    if (path.isEmpty())
+    if (path.isEmpty() || !QFileInfo(path).isFile())
         return load;
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return load;
-    const QString suffix = info.suffix();
-    if (suffix.isEmpty())
-        return load;
-    const pictures::PictureFormat* format = pictures::FindPictureFormat(suffix.toLower().toStdString());
-    if (!format)
-        return load;
-
-    // The registry, not the file's content, picks the reader: a bitmap named .jpg is not a
-    // picture here, just as the game would refuse it.
-    QByteArray qtFormat;
-    switch (format->kind) {
-    case pictures::PictureKind::Bitmap: qtFormat = "bmp"; break;
-    case pictures::PictureKind::Jpeg: qtFormat = "jpeg"; break;
-    case pictures::PictureKind::Icon: qtFormat = "ico"; break;
-    case pictures::PictureKind::Metafile: return load;  // Qt has no metafile reader
-    }
-
-    QImageReader reader(path, qtFormat);
-    reader.setAutoDetectImageFormat(false);
-    reader.setAutoTransform(false);
-    if (!reader.canRead())
-        return load;
-    const QSize size = reader.size();
-    QImage image;
-    const bool decoded = reader.read(&image) && !image.isNull();
-    if (decoded) {
-        load.state = PictureState::Shown;
-        load.size = image.size();
-        load.image = image;
-    } else if (size.isValid() && !size.isEmpty()) {
-        load.state = PictureState::Invalid;
-        load.size = size;
+    // The game's own general loader, so the pane shows what the game would load and refuses
+    // what it refuses; JPEG files are decoded only as large as the pane needs.
+    QSize size;
+    try {
+        const pictures::Picture picture = pictures::LoadRegisteredPicture(path, cover, &size);
+        if (!picture.isEmpty()) {
+            load.state = PictureState::Shown;
+            load.size = size;
+            // A picture far larger than it is shown (a bitmap is read whole) is sampled down
+            // once, as the board's display does, so that painting never smooths megapixels.
+            const QSize keep = FitCentred(picture.image().size(), QRect(QPoint(), cover)).size() * 2;
+            load.image = picture.width() > keep.width() && picture.height() > keep.height()
+                             ? pictures::StretchForDisplay(picture, keep.width(), keep.height())
+                             : picture.image();
+        }
+    } catch (const pictures::Failure&) {
+        // A JPEG file whose header gave its size but whose pixels cannot be decoded.
+        if (!size.isEmpty()) {
+            load.state = PictureState::Invalid;
+            load.size = size;
+        }
     }
     return load;
 }
@@ -200,7 +190,8 @@ PicturePane::PicturePane(QWidget* parent)
 
 void PicturePane::ShowFile(const QString& path)
 {
-    load_ = LoadPaneFile(path);
+    path_ = path;
+    load_ = LoadPaneFile(path, view_->contentsRect().size().expandedTo(kPaneCover));
     if (load_.state == PictureState::None)
         caption_->setText(kNoCaption);
     else
@@ -209,30 +200,15 @@ void PicturePane::ShowFile(const QString& path)
     view_->SetPicture(load_.state, load_.image);
 }
 
-QString PicturePane::Caption() const
-{
-    return caption_->text();
-}
-
-bool PicturePane::PreviewEnabled() const
-{
-    return previewButton_->isEnabled();
-}
-
-QString PicturePane::PictureText() const
-{
-    return view_->ShownText();
-}
-
 void PicturePane::OpenPreview()
 {
     if (load_.state == PictureState::None)
         return;
-    PicturePreviewWindow window(load_, this);
+    PicturePreviewWindow window(path_, load_.size, this);
     window.exec();
 }
 
-PicturePreviewWindow::PicturePreviewWindow(const PaneLoad& picture, QWidget* parent)
+PicturePreviewWindow::PicturePreviewWindow(const QString& path, QSize pictureSize, QWidget* parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       view_(new PictureView(this))
 {
@@ -240,17 +216,20 @@ PicturePreviewWindow::PicturePreviewWindow(const PaneLoad& picture, QWidget* par
     setModal(true);
     view_->setFrameStyle(QFrame::NoFrame);
     view_->setContentsMargins(kPreviewMargin, kPreviewMargin, kPreviewMargin, kPreviewMargin);
-    view_->SetPicture(picture.state, picture.image);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
 
     QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const QSize client = PreviewClientSize(picture.size, available.size());
+    const QSize client = PreviewClientSize(pictureSize, available.size());
     resize(client);
     // An explicit position also keeps QDialog from centring the window over its parent.
     move(available.center() - QPoint(client.width() / 2, client.height() / 2));
+
+    // Read again, as large as this window shows it.
+    const PaneLoad load = LoadPaneFile(path, client - QSize(2 * kPreviewMargin, 2 * kPreviewMargin));
+    view_->SetPicture(load.state, load.image);
 }
 
 }  // namespace picture_dialog
@@ -262,9 +241,6 @@ TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : owner_(owner)
 bool TOpenPictureDialog::Execute()
 {
     using picture_dialog::PicturePane;
-
-    if (StandIn)
-        return StandIn(*this);
 
     const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
     QFileDialog dialog(owner_);

@@ -8,7 +8,6 @@
 #include <QSize>
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <vector>
 
 class QLabel;
@@ -43,13 +42,15 @@ enum class PictureState {
     Invalid,  // the file was recognised but its pixels cannot be decoded: "画像が不正です"
 };
 
-// A picture as the pane reads it: by the registry entry of the file's extension, any case.
+// A picture as the pane reads it: with the general picture loader, which picks the reader by the
+// registry entry of the file's extension, any case. JPEG files are decoded at the smallest scale
+// that still covers the cover size.
 struct PaneLoad {
     PictureState state = PictureState::None;
-    QSize size;    // known for Shown and Invalid
+    QSize size;    // the picture's full size; known for Shown and Invalid
     QImage image;  // set for Shown
 };
-PaneLoad LoadPaneFile(const QString& path);
+PaneLoad LoadPaneFile(const QString& path, QSize cover);
 
 // Draws a picture scaled to fit with its proportions kept and centred, or a text in its place.
 class PictureView : public QFrame {
@@ -79,16 +80,11 @@ public:
     // Shows the file (an empty name, a folder or a missing file show nothing).
     void ShowFile(const QString& path);
 
-    QString Caption() const;        // the label above the picture
-    bool PreviewEnabled() const;
-    QString PictureText() const;    // the text of the picture area; empty when the picture shows
-    PictureState State() const { return load_.state; }
-    QToolButton* PreviewButton() const { return previewButton_; }
-
     // Opens the preview window modally.
     void OpenPreview();
 
 private:
+    QString path_;
     PaneLoad load_;
     QLabel* caption_;
     QToolButton* previewButton_;
@@ -100,8 +96,8 @@ class PicturePreviewWindow : public QDialog {
     Q_OBJECT
 
 public:
-    PicturePreviewWindow(const PaneLoad& picture, QWidget* parent);
-    PictureView* View() const { return view_; }
+    // Reads the file again for the window's own size; pictureSize is its full size.
+    PicturePreviewWindow(const QString& path, QSize pictureSize, QWidget* parent);
 
 private:
     PictureView* view_;
@@ -120,11 +116,6 @@ public:
 
     // Modal; true when the player confirmed a file. A cancelled dialog changes nothing.
     bool Execute();
-
-    // When set, Execute calls this instead of showing the dialog: it plays the player's part,
-    // setting FileName and returning whether a file was confirmed. Lets tests drive the load
-    // command with chosen files.
-    std::function<bool(TOpenPictureDialog&)> StandIn;
 
 private:
     QWidget* owner_;

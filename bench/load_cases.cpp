@@ -1,7 +1,9 @@
-// Loading a picture file after the dialog, against the bare work any loader must do.
+// Loading a picture file after the dialog, against the bare work any loader must do; and the
+// dialog's pane showing the same file, against the game's load of it.
 
 #include "bench/cases.h"
 #include "app/form1.h"
+#include "app/open_picture_dialog.h"
 #include "pictures/loading.h"
 
 #include <QFile>
@@ -22,6 +24,19 @@ void LoadThroughForm(benchmark::State& state, const QString& path)
     for (auto _ : state) {
         form->Image2->SetPicture(pictures::LoadPictureFile(path));
         ShowNewPicture(form);
+    }
+}
+
+// The pane's picture area is about 200 pixels wide.
+void PanePreview(benchmark::State& state, const QString& path)
+{
+    for (auto _ : state) {
+        const picture_dialog::PaneLoad load = picture_dialog::LoadPaneFile(path, QSize(200, 200));
+        if (load.state != picture_dialog::PictureState::Shown) {
+            state.SkipWithError("not shown");
+            break;
+        }
+        benchmark::DoNotOptimize(load.image.constBits());
     }
 }
 
@@ -117,6 +132,8 @@ std::vector<Row> RegisterLoadCases()
                                            [&c](benchmark::State& s) { LoadThroughForm(s, c.greyJpeg); }));
     Configure(benchmark::RegisterBenchmark("load/jpeg_grey/reference",
                                            [&c](benchmark::State& s) { BareDecode(s, c.greyJpegBytes, true); }));
+    Configure(benchmark::RegisterBenchmark("load/pane_jpeg_colour/project",
+                                           [&c](benchmark::State& s) { PanePreview(s, c.colourJpeg); }));
     Configure(benchmark::RegisterBenchmark("load/bmp24/project",
                                            [&c](benchmark::State& s) { LoadThroughForm(s, c.bitmap); }));
     Configure(benchmark::RegisterBenchmark("load/bmp24/reference",
@@ -125,6 +142,8 @@ std::vector<Row> RegisterLoadCases()
         {"load 24 MP colour JPEG", "load/jpeg_colour/project", "load/jpeg_colour/reference", 1, 1.05},
         {"load 24 MP greyscale JPEG (236 greys)", "load/jpeg_grey/project", "load/jpeg_grey/reference", 1, 1.05},
         {"load 24 MP 24-bit BMP", "load/bmp24/project", "load/bmp24/reference", 1, 1.3},
+        {"pane preview of the 24 MP colour JPEG (vs the game's load)", "load/pane_jpeg_colour/project",
+         "load/jpeg_colour/project", 1, 0.25},
     };
 }
 

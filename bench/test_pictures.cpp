@@ -1,30 +1,16 @@
 #include "bench/test_pictures.h"
 
 #include <QFile>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
-#include <jpeglib.h>
+#include "tests/support/jpeg_file.h"
 
 namespace bench {
 
 namespace {
-
-inline std::uint32_t Mix(std::uint32_t& s)
-{
-    s ^= s << 13;
-    s ^= s >> 17;
-    s ^= s << 5;
-    return s;
-}
-
-inline uchar Clamp(int v)
-{
-    return uchar(v < 0 ? 0 : v > 255 ? 255 : v);
-}
 
 inline int Luma(const uchar* bgr)
 {
@@ -35,46 +21,9 @@ inline int Luma(const uchar* bgr)
 
 QImage PhotoLike(int width, int height, int variant)
 {
-    QImage image(width, height, QImage::Format_BGR888);
-    std::uint32_t seed = 0x9E3779B9u ^ std::uint32_t(variant * 7919 + 1);
-    // A few discs and a horizon give hard edges; gradients and noise the rest.
-    struct Disc { double x, y, r; int b, g, rr; };
-    std::vector<Disc> discs;
-    for (int i = 0; i < 12; ++i) {
-        discs.push_back({double(Mix(seed) % std::uint32_t(width)), double(Mix(seed) % std::uint32_t(height)),
-                         double(height / 20 + Mix(seed) % std::uint32_t(height / 6)), int(Mix(seed) % 256),
-                         int(Mix(seed) % 256), int(Mix(seed) % 256)});
-    }
-    const int horizon = height * (55 + variant % 10) / 100;
-    for (int y = 0; y < height; ++y) {
-        uchar* row = image.scanLine(y);
-        const int sky = 255 * y / height;
-        for (int x = 0; x < width; ++x) {
-            int b, g, r;
-            if (y < horizon) {
-                b = 230 - sky / 4;
-                g = 150 + sky / 3 - (x * 40) / width;
-                r = 90 + sky / 2;
-            } else {
-                b = 40 + (x * 60) / width;
-                g = 110 - (y - horizon) * 60 / height + ((x / 37 + y / 23) % 7) * 4;
-                r = 60 + ((x * 3 + y) % 97) / 3;
-            }
-            for (const Disc& d : discs) {
-                const double dx = x - d.x, dy = y - d.y;
-                if (dx * dx + dy * dy < d.r * d.r) {
-                    b = (b + d.b) / 2;
-                    g = (g + d.g) / 2;
-                    r = (r + d.rr) / 2;
-                }
-            }
-            const int noise = int(Mix(seed) & 15) - 8;
-            row[3 * x] = Clamp(b + noise);
-            row[3 * x + 1] = Clamp(g + noise);
-            row[3 * x + 2] = Clamp(r + noise);
-        }
-    }
-    return image;
+    const std::string samples = jpeg_file::Photo(width, height, 3, unsigned(variant) + 1);
+    QImage rgb(reinterpret_cast<const uchar*>(samples.data()), width, height, width * 3, QImage::Format_RGB888);
+    return rgb.convertToFormat(QImage::Format_BGR888);  // a deep copy: the samples go
 }
 
 pictures::Picture InFormat(const QImage& photo, int bitsPerPixel)
@@ -119,44 +68,25 @@ pictures::Picture InFormat(const QImage& photo, int bitsPerPixel)
 
 QByteArray EncodeJpeg(const QImage& photo, bool greyscale)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr error;
-    cinfo.err = jpeg_std_error(&error);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = JDIMENSION(photo.width());
-    cinfo.image_height = JDIMENSION(photo.height());
-    cinfo.input_components = greyscale ? 1 : 3;
-    cinfo.in_color_space = greyscale ? JCS_GRAYSCALE : JCS_EXT_BGR;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    if (!greyscale) {
-        cinfo.comp_info[0].h_samp_factor = 2;  // 4:2:0
-        cinfo.comp_info[0].v_samp_factor = 2;
-        cinfo.comp_info[1].h_samp_factor = cinfo.comp_info[1].v_samp_factor = 1;
-        cinfo.comp_info[2].h_samp_factor = cinfo.comp_info[2].v_samp_factor = 1;
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<uchar> grey(greyscale ? size_t(photo.width()) : 0);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uchar* line = photo.constScanLine(int(cinfo.next_scanline));
-        JSAMPROW row;
-        if (greyscale) {
-            for (int x = 0; x < photo.width(); ++x)
-                grey[size_t(x)] = uchar(Luma(line + 3 * x));
-            row = grey.data();
-        } else {
-            row = const_cast<JSAMPROW>(line);
+    const int w = photo.width();
+    const int components = greyscale ? 1 : 3;
+    std::string samples;
+    samples.reserve(std::size_t(w) * std::size_t(photo.height()) * std::size_t(components));
+    for (int y = 0; y < photo.height(); ++y) {
+        const uchar* line = photo.constScanLine(y);
+        if (!greyscale) {
+            samples.append(reinterpret_cast<const char*>(line), std::size_t(w) * 3);
+            continue;
         }
-        jpeg_write_scanlines(&cinfo, &row, 1);
+        for (int x = 0; x < w; ++x)
+            samples.push_back(char(Luma(line + 3 * x)));
     }
-    jpeg_finish_compress(&cinfo);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    jpeg_file::Encoding encoding;
+    encoding.inSpace = greyscale ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    encoding.fileSpace = greyscale ? JCS_GRAYSCALE : JCS_YCbCr;
+    encoding.quality = 90;
+    const std::string file = jpeg_file::Compress(samples, w, photo.height(), components, encoding);
+    return QByteArray(file.data(), qsizetype(file.size()));
 }
 
 QByteArray EncodeBitmap24(const QImage& photo)

@@ -1,6 +1,6 @@
 #pragma once
-// The pictures the benchmark works on, made here: a photo-like colour picture (gradients,
-// noise, hard edges), the same in every storage format, and the files written from it.
+// The pictures the benchmark works on: the tests' photo-like colour picture (gradients, a coarse
+// pattern, noise), the same in every storage format, and the files written from it.
 
 #include "pictures/picture.h"
 

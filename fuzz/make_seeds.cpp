@@ -1,21 +1,18 @@
 // Writes the seed corpora of the fuzz targets into the folder given: bmp/, jpeg/ and load/.
-// Bitmaps are written byte by byte; JPEG files are made by Debian's cjpeg from a generated
-// photo, and with libjpeg directly for what cjpeg cannot write (four components).
+// Bitmaps are written byte by byte; JPEG files are made by Debian's cjpeg from the tests' photo,
+// and with libjpeg directly for what cjpeg cannot write (four components).
 //
 //   fuzz_seeds <folder>
 
 #include "tests/support/bmp_file.h"
+#include "tests/support/jpeg_file.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 
 namespace fs = std::filesystem;
 using bmp_file::BmpFile;
@@ -24,18 +21,7 @@ namespace {
 
 void Write(const fs::path& path, const std::string& bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    if (!out) {
-        std::cerr << "cannot write " << path << '\n';
-        std::exit(1);
-    }
-}
-
-std::string Read(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    jpeg_file::WriteFile(path.string(), bytes);
 }
 
 std::string Bytes(std::initializer_list<int> values)
@@ -130,86 +116,41 @@ std::vector<std::pair<std::string, std::string>> BitmapSeeds()
     return seeds;
 }
 
-// A photo-like picture: smooth gradients with some edges, as PPM (or PGM for one component).
-std::string Pnm(int width, int height, int components)
-{
-    std::string out = (components == 3 ? "P6\n" : "P5\n") + std::to_string(width) + ' ' + std::to_string(height) + "\n255\n";
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < components; ++c) {
-                int v = (x * (3 + c) + y * (5 - c)) * 255 / (width + height);
-                if ((x / 7 + y / 5) % 3 == 0)
-                    v = 255 - v;
-                out.push_back(char(v & 0xFF));
-            }
-    return out;
-}
-
 // Four-component files (plain CMYK, and YCCK as Adobe applications write it), which cjpeg
 // cannot make.
 std::string FourComponents(bool ycck)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 24;
-    cinfo.image_height = 16;
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, ycck ? JCS_YCCK : JCS_CMYK);
-    jpeg_set_quality(&cinfo, 80, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(24 * 4);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < 24; ++x)
-            for (int c = 0; c < 4; ++c)
-                row[std::size_t(x * 4 + c)] = JSAMPLE((x * 10 + int(cinfo.next_scanline) * 7 + c * 60) & 0xFF);
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string out(reinterpret_cast<const char*>(buffer), size);
-    std::free(buffer);
-    return out;
+    jpeg_file::Encoding encoding;
+    encoding.inSpace = JCS_CMYK;
+    encoding.fileSpace = ycck ? JCS_YCCK : JCS_CMYK;
+    encoding.quality = 80;
+    return jpeg_file::Compress(jpeg_file::Photo(24, 16, 4), 24, 16, 4, encoding);
 }
 
 std::vector<std::pair<std::string, std::string>> JpegSeeds(const fs::path& scratch)
 {
     std::vector<std::pair<std::string, std::string>> seeds;
     fs::create_directories(scratch);
-    Write(scratch / "photo.ppm", Pnm(45, 31, 3));
-    Write(scratch / "grey.pgm", Pnm(37, 23, 1));
+    const std::string photo = jpeg_file::Pnm(jpeg_file::Photo(45, 31, 3), 45, 31, 3);
+    const std::string grey = jpeg_file::Pnm(jpeg_file::Photo(37, 23, 1), 37, 23, 1);
     struct Variant {
         const char* name;
-        const char* input;
+        const std::string& input;
         const char* options;
     };
-    for (const Variant& v : {Variant{"baseline420", "photo.ppm", "-quality 85"},
-                             Variant{"sample444", "photo.ppm", "-sample 1x1"},
-                             Variant{"sample422", "photo.ppm", "-sample 2x1"},
-                             Variant{"progressive", "photo.ppm", "-progressive"},
-                             Variant{"progressive444", "photo.ppm", "-progressive -sample 1x1"},
-                             Variant{"restart", "photo.ppm", "-restart 1"},
-                             Variant{"arithmetic", "photo.ppm", "-arithmetic"},
-                             Variant{"arithmetic_progressive", "photo.ppm", "-arithmetic -progressive"},
-                             Variant{"optimized", "photo.ppm", "-optimize -quality 40"},
-                             Variant{"grey", "grey.pgm", ""},
-                             Variant{"grey_progressive", "grey.pgm", "-progressive"},
-                             Variant{"grey_arithmetic", "grey.pgm", "-arithmetic"}}) {
-        const fs::path out = scratch / (std::string(v.name) + ".jpg");
-        const std::string command = std::string("cjpeg ") + v.options + " -outfile '" + out.string() + "' '"
-                                    + (scratch / v.input).string() + "'";
-        if (std::system(command.c_str()) != 0) {
-            std::cerr << "failed: " << command << '\n';
-            std::exit(1);
-        }
-        seeds.emplace_back(v.name, Read(out));
+    for (const Variant& v : {Variant{"baseline420", photo, "-quality 85"},
+                             Variant{"sample444", photo, "-sample 1x1"},
+                             Variant{"sample422", photo, "-sample 2x1"},
+                             Variant{"progressive", photo, "-progressive"},
+                             Variant{"progressive444", photo, "-progressive -sample 1x1"},
+                             Variant{"restart", photo, "-restart 1"},
+                             Variant{"arithmetic", photo, "-arithmetic"},
+                             Variant{"arithmetic_progressive", photo, "-arithmetic -progressive"},
+                             Variant{"optimized", photo, "-optimize -quality 40"},
+                             Variant{"grey", grey, ""},
+                             Variant{"grey_progressive", grey, "-progressive"},
+                             Variant{"grey_arithmetic", grey, "-arithmetic"}}) {
+        seeds.emplace_back(v.name, jpeg_file::Cjpeg(v.input, v.options, scratch.string()));
     }
     seeds.emplace_back("cmyk", FourComponents(false));
     seeds.emplace_back("ycck", FourComponents(true));

@@ -269,82 +269,100 @@ void CoverIndexes(QImage& image, QVector<QRgb>& table)
     image.setColorTable(table);
 }
 
-}  // namespace
+// What the file header and the information header say, checked.
+struct Headers {
+    qint64 pixelOffset = 0;
+    qint64 headerSize = 0;
+    bool core = false;  // the 12-byte header of the older form
+    qint64 width = 0;
+    qint64 height = 0;  // positive: the sign went into topDown
+    bool topDown = false;
+    int bpp = 0;
+    std::uint32_t compression = kRgb;
+    qint64 imageSize = 0;
+    qint64 colourCount = 0;  // as declared; 0 means the full table for the depth
+};
 
-Picture ReadBitmap(const QByteArray& file)
+Headers ReadHeaders(const Bytes& in)
 {
-    const Bytes in(file);
-
-    // File header.
+    Headers h;
     if (in.size() == 0)
         Fail(kBitmapInvalid);  // an empty file would give an empty picture: refused instead
     if (in.size() < kFileHeaderSize)
         Fail(kStreamReadError);
     if (in.at(0)[0] != 'B' || in.at(0)[1] != 'M')
         Fail(kBitmapInvalid);
-    const qint64 pixelOffset = in.u32(10);
+    h.pixelOffset = in.u32(10);
 
-    // Information header.
     if (!in.holds(kFileHeaderSize, 4))
         Fail(kBitmapInvalid);
-    const qint64 headerSize = in.u32(kFileHeaderSize);
-    if (headerSize != kCoreHeaderSize && headerSize < kInfoHeaderSize)
+    h.headerSize = in.u32(kFileHeaderSize);
+    if (h.headerSize != kCoreHeaderSize && h.headerSize < kInfoHeaderSize)
         Fail(kBitmapInvalid);
-    if (!in.holds(kFileHeaderSize, headerSize))
+    if (!in.holds(kFileHeaderSize, h.headerSize))
         Fail(kBitmapInvalid);
 
     const qint64 info = kFileHeaderSize;
-    const bool core = headerSize == kCoreHeaderSize;
-    qint64 width;
-    qint64 height;
+    h.core = h.headerSize == kCoreHeaderSize;
     int planes;
-    int bpp;
-    std::uint32_t compression = kRgb;
-    qint64 imageSize = 0;
-    qint64 colourCount = 0;  // as declared; 0 means the full table for the depth
-    if (core) {
-        width = in.u16(info + 4);
-        height = in.u16(info + 6);
+    if (h.core) {
+        h.width = in.u16(info + 4);
+        h.height = in.u16(info + 6);
         planes = in.u16(info + 8);
-        bpp = in.u16(info + 10);
+        h.bpp = in.u16(info + 10);
     } else {
-        width = std::int32_t(in.u32(info + 4));
-        height = std::int32_t(in.u32(info + 8));
+        h.width = std::int32_t(in.u32(info + 4));
+        h.height = std::int32_t(in.u32(info + 8));
         planes = in.u16(info + 12);
-        bpp = in.u16(info + 14);
-        compression = in.u32(info + 16);
-        imageSize = in.u32(info + 20);
-        colourCount = in.u32(info + 32);
+        h.bpp = in.u16(info + 14);
+        h.compression = in.u32(info + 16);
+        h.imageSize = in.u32(info + 20);
+        h.colourCount = in.u32(info + 32);
     }
 
     if (planes != 1)
         Fail(kBitmapInvalid);
+    const int bpp = h.bpp;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
         Fail(kBitmapInvalid);
-    const bool rle = compression == kRle8 || compression == kRle4;
-    const bool bitFields = compression == kBitFields;
-    if (!(compression == kRgb || (compression == kRle8 && bpp == 8) ||
-          (compression == kRle4 && bpp == 4) || (bitFields && (bpp == 16 || bpp == 32))))
+    const std::uint32_t c = h.compression;
+    if (!(c == kRgb || (c == kRle8 && bpp == 8) || (c == kRle4 && bpp == 4) ||
+          (c == kBitFields && (bpp == 16 || bpp == 32))))
         Fail(kBitmapInvalid);
 
-    if (width <= 0 || height == 0 || height == INT32_MIN)
+    if (h.width <= 0 || h.height == 0 || h.height == INT32_MIN)
         Fail(kBitmapInvalid);
-    const bool topDown = height < 0;
-    if (topDown && rle)
+    h.topDown = h.height < 0;
+    if (h.topDown && (c == kRle8 || c == kRle4))
         Fail(kBitmapInvalid);
-    height = topDown ? -height : height;
-    if (width > kMaxPictureSide || height > kMaxPictureSide)
+    h.height = h.topDown ? -h.height : h.height;
+    if (h.width > kMaxPictureSide || h.height > kMaxPictureSide)
         Fail(kBitmapInvalid);
+    return h;
+}
 
-    // Masks.
+// How the pixels become the picture's: the storage format, and for bit fields that match none
+// of the plain ones, the channels. tableStart moves past masks that follow the header.
+struct PixelFormat {
+    Layout layout;
+    QImage::Format format;
+    int depth;  // bits per pixel of the storage format
     Channel channels[3] = {Channel(0), Channel(0), Channel(0)};
-    qint64 tableStart = kFileHeaderSize + headerSize;
-    Layout layout = bpp <= 8 ? Layout::Indexed : bpp == 32 ? Layout::Rgb32 : Layout::Copy;
-    QImage::Format format = bpp <= 8    ? QImage::Format_Indexed8
-                            : bpp == 16 ? QImage::Format_RGB555
-                            : bpp == 24 ? QImage::Format_BGR888
-                                        : QImage::Format_RGB32;
-    if (bitFields) {
+    qint64 tableStart;
+};
+
+PixelFormat ChoosePixelFormat(const Bytes& in, const Headers& h)
+{
+    const int bpp = h.bpp;
+    PixelFormat f{bpp <= 8 ? Layout::Indexed : bpp == 32 ? Layout::Rgb32 : Layout::Copy,
+                  bpp <= 8    ? QImage::Format_Indexed8
+                  : bpp == 16 ? QImage::Format_RGB555
+                  : bpp == 24 ? QImage::Format_BGR888
+                              : QImage::Format_RGB32,
+                  0,
+                  {Channel(0), Channel(0), Channel(0)},
+                  kFileHeaderSize + h.headerSize};
+    if (h.compression == kBitFields) {
         if (!in.holds(kMasksOffset, kMasksSize))
             Fail(kBitmapInvalid);
         const std::uint32_t red = in.u32(kMasksOffset);
@@ -354,74 +372,101 @@ Picture ReadBitmap(const QByteArray& file)
             Fail(kBitmapInvalid);
         if (!IsContiguous(red) || !IsContiguous(green) || !IsContiguous(blue))
             Fail(kBitmapInvalid);
-        tableStart = std::max(tableStart, kMasksOffset + kMasksSize);
+        f.tableStart = std::max(f.tableStart, kMasksOffset + kMasksSize);
 
         if (bpp == 16 && red == 0x7C00 && green == 0x03E0 && blue == 0x001F) {
-            format = QImage::Format_RGB555;
+            f.format = QImage::Format_RGB555;
         } else if (bpp == 16 && red == 0xF800 && green == 0x07E0 && blue == 0x001F) {
-            format = QImage::Format_RGB16;
+            f.format = QImage::Format_RGB16;
         } else if (bpp == 32 && red == 0xFF0000 && green == 0xFF00 && blue == 0xFF) {
-            format = QImage::Format_RGB32;
+            f.format = QImage::Format_RGB32;
         } else {
-            layout = Layout::BitFields;
-            format = QImage::Format_RGB32;
-            channels[0] = Channel(red);
-            channels[1] = Channel(green);
-            channels[2] = Channel(blue);
+            f.layout = Layout::BitFields;
+            f.format = QImage::Format_RGB32;
+            f.channels[0] = Channel(red);
+            f.channels[1] = Channel(green);
+            f.channels[2] = Channel(blue);
         }
     }
+    f.depth = f.format == QImage::Format_Indexed8 ? 8
+              : f.format == QImage::Format_BGR888 ? 24
+              : f.format == QImage::Format_RGB32  ? 32
+                                                  : 16;
+    return f;
+}
 
-    // Checked before anything is allocated, so a small file claiming a huge picture fails here.
-    const int depth = format == QImage::Format_Indexed8 ? 8
-                      : format == QImage::Format_BGR888 ? 24
-                      : format == QImage::Format_RGB32  ? 32
-                                                        : 16;
-    if (ImageBytesPerLine(width, depth) * height > kMaxPictureBytes)
-        Fail(kBitmapInvalid);
-    if (!FileCanHoldPicture(in.size(), width, height))
-        Fail(kBitmapInvalid);
-
-    // Colour table; above 8 bits a declared table is skipped.
-    if (core)
-        colourCount = bpp <= 8 ? (qint64(1) << bpp) : 0;
-    else if (colourCount == 0 && bpp <= 8)
-        colourCount = qint64(1) << bpp;
-    const int entrySize = core ? 3 : 4;
-    const qint64 tableEnd = tableStart + colourCount * entrySize;
+// The colour table (above 8 bits a declared table is only skipped); tableEnd receives where it
+// ends in the file.
+QVector<QRgb> ReadColourTable(const Bytes& in, const Headers& h, qint64 tableStart, qint64& tableEnd)
+{
+    qint64 count = h.colourCount;
+    if (h.core) {
+        count = h.bpp <= 8 ? (qint64(1) << h.bpp) : 0;
+        // The older header has no colour count: a pixel offset inside the full table ends the
+        // table there, as the writers of such short tables meant.
+        if (h.pixelOffset > tableStart && h.pixelOffset < tableStart + count * 3)
+            count = (h.pixelOffset - tableStart) / 3;
+    } else if (count == 0 && h.bpp <= 8) {
+        count = qint64(1) << h.bpp;
+    }
+    const int entrySize = h.core ? 3 : 4;
+    tableEnd = tableStart + count * entrySize;
     if (tableEnd > in.size())
         Fail(kStreamReadError);
     QVector<QRgb> table;
-    if (bpp <= 8) {
-        const qint64 used = std::min(colourCount, qint64(1) << bpp);
+    if (h.bpp <= 8) {
+        const qint64 used = std::min(count, qint64(1) << h.bpp);
         table.reserve(int(used));
         for (qint64 i = 0; i < used; ++i) {
             const uchar* e = in.at(tableStart + i * entrySize);
             table.append(qRgb(e[2], e[1], e[0]));
         }
     }
+    return table;
+}
+
+}  // namespace
+
+Picture ReadBitmap(const QByteArray& file)
+{
+    const Bytes in(file);
+    const Headers h = ReadHeaders(in);
+    PixelFormat f = ChoosePixelFormat(in, h);
+    if (ImageBytesPerLine(h.width, f.depth) * h.height > kMaxPictureBytes)
+        Fail(kBitmapInvalid);
+    qint64 tableEnd = 0;
+    QVector<QRgb> table = ReadColourTable(in, h, f.tableStart, tableEnd);
 
     // Pixel data: at the header's offset unless that points into the headers or the table.
-    if (pixelOffset > in.size())
+    if (h.pixelOffset > in.size())
         Fail(kBitmapInvalid);
-    const qint64 dataStart = std::max(pixelOffset, tableEnd);
-    const qint64 stride = ((width * bpp + 31) / 32) * 4;
-    const qint64 declared = imageSize != 0 ? imageSize : stride * height;
+    const qint64 dataStart = std::max(h.pixelOffset, tableEnd);
+    const qint64 stride = ((h.width * h.bpp + 31) / 32) * 4;
+    const qint64 declared = h.imageSize != 0 ? h.imageSize : stride * h.height;
     const qint64 length = std::min(declared, in.size() - dataStart);
+    const bool rle = h.compression == kRle8 || h.compression == kRle4;
 
-    QImage image(int(width), int(height), format);
+    // Checked before the pixels are allocated, so a small file claiming a huge picture fails
+    // here: run-length data by what it can pack, plain rows by being all there.
+    const bool fits = rle ? DataCanHoldPicture(length, h.width, h.height)
+                          : h.width * h.height <= kPixelsAnyFileMayClaim || length >= stride * h.height;
+    if (!fits)
+        Fail(kBitmapInvalid);
+
+    QImage image(int(h.width), int(h.height), f.format);
     if (image.isNull())
         Fail(kBitmapInvalid);
 
     if (rle)
-        DecodeRle(in.at(dataStart), length, compression == kRle4, image);
+        DecodeRle(in.at(dataStart), length, h.compression == kRle4, image);
     else
-        DecodeRows(in.at(dataStart), length, stride, bpp, layout, channels, topDown, image);
+        DecodeRows(in.at(dataStart), length, stride, h.bpp, f.layout, f.channels, h.topDown, image);
 
-    if (format == QImage::Format_Indexed8) {
+    if (f.format == QImage::Format_Indexed8) {
         CoverIndexes(image, table);
-        return Picture(std::move(image), bpp);
+        return Picture(std::move(image), h.bpp);
     }
-    return Picture(std::move(image), depth);
+    return Picture(std::move(image), f.depth);
 }
 
 }  // namespace pictures

@@ -8,6 +8,8 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include <jpeglib.h>
@@ -26,15 +28,52 @@ JpegPixelFormat defaultFormat = JpegPixelFormat::Bits24;
 // The file is handed to the decoder in blocks of this size.
 constexpr std::size_t kBlockSize = 4096;
 
-// A sane progressive file has a few dozen scans at most. Each scan costs a pass over the whole
-// picture, so a small file made of thousands of tiny scans could keep the decoder busy for a
-// very long time; such files are refused.
-constexpr int kMaxScans = 1000;
+// Every scan is a pass over the blocks of the components it codes, however little data it
+// holds, so a small file of hundreds of tiny scans can keep the decoder busy for many seconds.
+// The passes of all scans together may cover this many pixels: a progressive photo of 24
+// megapixels takes about eight full passes (four times its luminance, twice all components,
+// and the colour components' own refinements), well below it.
+constexpr long long kMaxScannedPixels = 1LL << 30;
 
-// Numbers the program reports for the two most common decoder errors; libjpeg-turbo's own list
-// numbers them one higher than the original library did.
-constexpr int kEmptyFileCode = 41;
-constexpr int kNotJpegCode = 52;
+// libjpeg-turbo lists the decoder's errors as later releases of the IJG library do, which added
+// codes among them; the program reports the numbers of the library's release 6. Codes that
+// release did not have take the number of the error it reported in their place.
+struct ReportedCode {
+    int code;
+    int reported;
+};
+constexpr ReportedCode kReleaseSixCodes[] = {
+    {JERR_ARITH_NOTIMPL, 1},      {JERR_BAD_ALIGN_TYPE, 2},        {JERR_BAD_ALLOC_CHUNK, 3},
+    {JERR_BAD_BUFFER_MODE, 4},    {JERR_BAD_COMPONENT_ID, 5},      {JERR_BAD_DCTSIZE, 6},
+    {JERR_BAD_IN_COLORSPACE, 7},  {JERR_BAD_J_COLORSPACE, 8},      {JERR_BAD_LENGTH, 9},
+    {JERR_BAD_LIB_VERSION, 10},   {JERR_BAD_MCU_SIZE, 11},         {JERR_BAD_POOL_ID, 12},
+    {JERR_BAD_PRECISION, 13},     {JERR_BAD_PROGRESSION, 14},      {JERR_BAD_PROG_SCRIPT, 15},
+    {JERR_BAD_SAMPLING, 16},      {JERR_BAD_SCAN_SCRIPT, 17},      {JERR_BAD_STATE, 18},
+    {JERR_BAD_STRUCT_SIZE, 19},   {JERR_BAD_VIRTUAL_ACCESS, 20},   {JERR_BUFFER_SIZE, 21},
+    {JERR_CANT_SUSPEND, 22},      {JERR_CCIR601_NOTIMPL, 23},      {JERR_COMPONENT_COUNT, 24},
+    {JERR_CONVERSION_NOTIMPL, 25}, {JERR_DAC_INDEX, 26},           {JERR_DAC_VALUE, 27},
+    {JERR_BAD_HUFF_TABLE, 28},  // called JERR_DHT_COUNTS then
+    {JERR_DHT_INDEX, 29},         {JERR_DQT_INDEX, 30},            {JERR_EMPTY_IMAGE, 31},
+    {JERR_EMS_READ, 32},          {JERR_EMS_WRITE, 33},            {JERR_EOI_EXPECTED, 34},
+    {JERR_FILE_READ, 35},         {JERR_FILE_WRITE, 36},           {JERR_FRACT_SAMPLE_NOTIMPL, 37},
+    {JERR_HUFF_CLEN_OVERFLOW, 38}, {JERR_HUFF_MISSING_CODE, 39},   {JERR_INPUT_EMPTY, 41},
+    {JERR_INPUT_EOF, 42},         {JERR_MISMATCHED_QUANT_TABLE, 43}, {JERR_MISSING_DATA, 44},
+    {JERR_MODE_CHANGE, 45},       {JERR_NOTIMPL, 46},              {JERR_NOT_COMPILED, 47},
+    {JERR_NO_HUFF_TABLE, 49},
+    {JERR_NO_ARITH_TABLE, 49},  // arithmetic coding came later: its missing table is the same fault
+    {JERR_NO_IMAGE, 50},          {JERR_NO_QUANT_TABLE, 51},       {JERR_NO_SOI, 52},
+    {JERR_QUANT_COMPONENTS, 54},  {JERR_QUANT_FEW_COLORS, 55},     {JERR_QUANT_MANY_COLORS, 56},
+    {JERR_SOF_DUPLICATE, 57},     {JERR_SOF_NO_SOS, 58},           {JERR_SOF_UNSUPPORTED, 59},
+    {JERR_SOI_DUPLICATE, 60},     {JERR_SOS_NO_SOF, 61},           {JERR_TFILE_CREATE, 62},
+    {JERR_TFILE_READ, 63},        {JERR_TFILE_SEEK, 64},           {JERR_TFILE_WRITE, 65},
+    {JERR_TOO_LITTLE_DATA, 66},   {JERR_UNKNOWN_MARKER, 67},       {JERR_VIRTUAL_BUG, 68},
+    {JERR_XMS_READ, 70},          {JERR_XMS_WRITE, 71},
+    // Raised only when compressing, cropping or transcoding, never by this program's decoding.
+    {JERR_BAD_DCT_COEF, 46},      {JERR_BAD_CROP_SPEC, 46},        {JERR_BAD_DROP_SAMPLING, 46},
+};
+// Errors that mean the picture is too large to hold: answered like the program's own size limit.
+constexpr int kTooLargeCodes[] = {JERR_IMAGE_TOO_BIG, JERR_NO_BACKING_STORE, JERR_OUT_OF_MEMORY,
+                                  JERR_WIDTH_OVERFLOW};
 
 // Colours of an 8-bit (colour-reduced) picture.
 constexpr int kReducedColours = 236;
@@ -53,6 +92,13 @@ struct MemorySource {
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
+// Adds up the pixels each scan passes over, as the scan begins.
+struct ScanMonitor {
+    jpeg_progress_mgr pub;
+    int scan;
+    long long scannedPixels;
+};
+
 enum class Outcome { Decoded, DecoderError, TooLarge, NoMemory };
 
 // Everything the decoding touches, owned by DecodeJpeg's frame.
@@ -60,18 +106,75 @@ struct DecodeJob {
     // Input.
     const QByteArray* file = nullptr;
     bool eightBit = false;
+    QSize cover;  // empty: full size
 
     // libjpeg's state.
     jpeg_decompress_struct cinfo;
     ErrorManager error;
     MemorySource source;
-    jpeg_progress_mgr progress;
+    ScanMonitor monitor;
 
     // Output.
+    QSize fullSize;  // from the header, once it is read
     QImage image;
     Outcome outcome = Outcome::Decoded;
     int messageCode = 0;
 };
+
+// Bytes of entropy-coded data in the file, counted up to `enough`: what follows each
+// start-of-scan header up to the next marker that is not a restart marker. Comments and other
+// segments are skipped by their length; a file cut off inside a segment ends there.
+long long EntropyCodedBytes(const QByteArray& file, long long enough)
+{
+    const auto* data = reinterpret_cast<const uchar*>(file.constData());
+    const qsizetype size = file.size();
+    // The next 0xFF byte at or after pos, or the end.
+    auto nextFF = [&](qsizetype pos) {
+        const void* at = pos < size ? std::memchr(data + pos, 0xFF, size_t(size - pos)) : nullptr;
+        return at ? static_cast<const uchar*>(at) - data : size;
+    };
+    long long total = 0;
+    qsizetype pos = 2;  // after the start-of-image marker
+    while (total < enough && (pos = nextFF(pos)) + 1 < size) {
+        const int marker = data[pos + 1];
+        pos += marker == 0xFF ? 1 : 2;  // fill bytes before a marker
+        if (marker == 0xFF || marker == 0x01 || marker == 0xD8 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7))
+            continue;  // markers without a segment
+        if (marker == JPEG_EOI || pos + 2 > size)
+            break;
+        pos += qsizetype(data[pos]) << 8 | data[pos + 1];
+        if (marker != 0xDA)
+            continue;
+        // The scan's data runs to the next marker; stuffed zeros and restart markers are part of it.
+        const qsizetype start = std::min(pos, size);
+        for (pos = nextFF(start); pos + 1 < size && total + (pos - start) < enough; pos = nextFF(pos + 1)) {
+            const int after = data[pos + 1];
+            if (after != 0 && !(after >= JPEG_RST0 && after <= JPEG_RST0 + 7))
+                break;
+        }
+        pos = std::min(pos, size);
+        total += pos - start;
+    }
+    return total;
+}
+
+// The smallest scale, in eighths, at which a picture of width x height still covers the
+// target when fitted into it with its proportions kept.
+int CoveringEighths(long long width, long long height, QSize cover)
+{
+    if (cover.isEmpty())
+        return 8;
+    for (int eighths = 1; eighths < 8; ++eighths) {
+        // libjpeg rounds the scaled size up.
+        const long long w = (width * eighths + 7) / 8;
+        const long long h = (height * eighths + 7) / 8;
+        // Fitted with its proportions kept, a picture meets the target's width or its height:
+        // reaching either side is reaching the one it meets.
+        if (w >= cover.width() || h >= cover.height())
+            return eighths;
+    }
+    return 8;
+}
 
 extern "C" {
 
@@ -127,14 +230,25 @@ static void SkipInputData(j_decompress_ptr cinfo, long count)
 
 static void TermSource(j_decompress_ptr) {}
 
-// Called between units of input while the decoder gathers a multi-scan file.
-static void LimitScans(j_common_ptr cinfo)
+// Called between units of input while the decoder gathers a multi-scan file, so each new scan
+// is counted before its data is decoded.
+static void LimitScans(j_common_ptr common)
 {
-    if (!cinfo->is_decompressor)
+    if (!common->is_decompressor)
         return;
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    auto* monitor = reinterpret_cast<ScanMonitor*>(cinfo->progress);
+    if (cinfo->input_scan_number == monitor->scan)
+        return;
+    monitor->scan = cinfo->input_scan_number;
+    for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+        const jpeg_component_info* component = cinfo->cur_comp_info[i];
+        monitor->scannedPixels +=
+            (long long)component->width_in_blocks * component->height_in_blocks * DCTSIZE2;
+    }
     // Reported as "invalid progressive parameters": the progression of such a file is not one
     // a real encoder makes.
-    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans)
+    if (monitor->scannedPixels > kMaxScannedPixels)
         ERREXIT(cinfo, JERR_BAD_PROGRESSION);
 }
 
@@ -235,8 +349,10 @@ void RunDecoder(DecodeJob* job)
     // fails before the memory is taken.
     cinfo->mem->max_memory_to_use = long(kMaxPictureBytes);
 
-    job->progress.progress_monitor = LimitScans;
-    cinfo->progress = &job->progress;
+    job->monitor.pub.progress_monitor = LimitScans;
+    job->monitor.scan = 0;
+    job->monitor.scannedPixels = 0;
+    cinfo->progress = &job->monitor.pub;
 
     MemorySource* source = &job->source;
     source->pub.init_source = InitSource;
@@ -252,9 +368,12 @@ void RunDecoder(DecodeJob* job)
     cinfo->src = &source->pub;
 
     jpeg_read_header(cinfo, TRUE);
+    const long long fullWidth = cinfo->image_width;
+    const long long fullHeight = cinfo->image_height;
+    job->fullSize = QSize(int(fullWidth), int(fullHeight));  // at most 65500 each: the header says so
 
-    cinfo->scale_num = 1;
-    cinfo->scale_denom = 1;
+    cinfo->scale_num = JDIMENSION(CoveringEighths(fullWidth, fullHeight, job->cover));
+    cinfo->scale_denom = 8;
     cinfo->dct_method = JDCT_FLOAT;
     cinfo->do_block_smoothing = TRUE;
     cinfo->do_fancy_upsampling = TRUE;
@@ -277,17 +396,21 @@ void RunDecoder(DecodeJob* job)
         cinfo->desired_number_of_colors = kReducedColours;
     }
 
-    jpeg_calc_output_dimensions(cinfo);
-    const long long width = cinfo->output_width;
-    const long long height = cinfo->output_height;
+    // Limits apply to the picture at full size, whatever the scale: a reduced decode refuses
+    // exactly what the full one refuses. Reducing the colours of a three-colour picture buffers
+    // it whole at 24 bits first.
     const int depth = reduce ? 8 : 24;
-    if (width > kMaxPictureSide || height > kMaxPictureSide
-        || BytesPerLine(width, depth) * height > kMaxPictureBytes
-        || !FileCanHoldPicture(job->file->size(), width, height)) {
+    const bool twoPass = reduce && !grey && !fourInks;
+    if (fullWidth > kMaxPictureSide || fullHeight > kMaxPictureSide
+        || BytesPerLine(fullWidth, depth) * fullHeight > kMaxPictureBytes
+        || (twoPass && BytesPerLine(fullWidth, 24) * fullHeight > kMaxPictureBytes)
+        || !DataCanHoldPicture(EntropyCodedBytes(*job->file, fullWidth * fullHeight / kMaxPixelsPerDataByte),
+                               fullWidth, fullHeight)) {
         job->outcome = Outcome::TooLarge;
         jpeg_destroy_decompress(cinfo);
         return;
     }
+    jpeg_calc_output_dimensions(cinfo);
 
     jpeg_start_decompress(cinfo);
 
@@ -345,12 +468,28 @@ JpegPixelFormat JpegPixelFormatForScreenDepth(int bitsPerPixelTimesPlanes)
     return bitsPerPixelTimesPlanes <= 8 ? JpegPixelFormat::Bits8 : JpegPixelFormat::Bits24;
 }
 
-Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format)
+std::string JpegErrorMessage(int decoderCode)
+{
+    if (std::find(std::begin(kTooLargeCodes), std::end(kTooLargeCodes), decoderCode) != std::end(kTooLargeCodes))
+        return kOutOfResources;
+    // Warnings and traces never end a decode; were one to, it would read as a bogus message.
+    int reported = 0;
+    for (const ReportedCode& c : kReleaseSixCodes) {
+        if (c.code == decoderCode)
+            reported = c.reported;
+    }
+    return "JPEG エラー #" + std::to_string(reported);
+}
+
+Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format, QSize cover, QSize* fullSize)
 {
     DecodeJob job;
     job.file = &file;
     job.eightBit = format == JpegPixelFormat::Bits8;
+    job.cover = cover;
     RunDecoder(&job);
+    if (fullSize)
+        *fullSize = job.fullSize;
 
     switch (job.outcome) {
     case Outcome::Decoded:
@@ -358,14 +497,8 @@ Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format)
     case Outcome::TooLarge:
     case Outcome::NoMemory:
         throw Failure(kOutOfResources);
-    case Outcome::DecoderError: {
-        int code = job.messageCode;
-        if (code == JERR_INPUT_EMPTY)
-            code = kEmptyFileCode;
-        else if (code == JERR_NO_SOI)
-            code = kNotJpegCode;
-        throw Failure("JPEG エラー #" + std::to_string(code));
-    }
+    case Outcome::DecoderError:
+        throw Failure(JpegErrorMessage(job.messageCode));
     }
     const int bits = job.image.format() == QImage::Format_Indexed8 ? 8 : 24;
     return Picture(std::move(job.image), bits);

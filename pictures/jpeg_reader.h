@@ -4,6 +4,8 @@
 #include "pictures/picture.h"
 
 #include <QByteArray>
+#include <QSize>
+#include <string>
 
 namespace pictures {
 
@@ -16,8 +18,19 @@ void SetDefaultJpegPixelFormat(JpegPixelFormat format);
 JpegPixelFormat JpegPixelFormatForScreenDepth(int bitsPerPixelTimesPlanes);
 
 // Decodes the file: colour files to 24 bits per pixel (or 8 bits reduced to 236 colours with
-// Bits8), greyscale files to 8 bits with 236 grey levels. Throws Failure("JPEG エラー #n") on
-// any decoder error, and the out-of-resources failure when the picture is too large to hold.
-Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format = DefaultJpegPixelFormat());
+// Bits8), greyscale files to 8 bits with 236 grey levels. Throws Failure(JpegErrorMessage(n))
+// on any decoder error, and the out-of-resources failure when the picture is too large to hold
+// or more than its data can describe.
+// With a cover size, decodes at the smallest of libjpeg's scales (1/8 to 1) at which the
+// picture fitted into cover still fills it; the limits stay those of the full size. fullSize,
+// when given, receives the picture's size from the file's header, even when decoding then
+// fails.
+Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format = DefaultJpegPixelFormat(),
+                   QSize cover = QSize(), QSize* fullSize = nullptr);
+
+// The failure message for a decoder error code of the installed libjpeg: "JPEG エラー #n" with
+// the code's number in the IJG library's release 6, or the out-of-resources message for the
+// errors that mean the picture is too large.
+std::string JpegErrorMessage(int decoderCode);
 
 }  // namespace pictures

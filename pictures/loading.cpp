@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
 #include <algorithm>
 #include <new>
 
@@ -15,6 +17,12 @@ namespace {
 // No picture the readers accept comes from a file this large: the biggest bitmap holds
 // kMaxPictureBytes of pixels, and a JPEG file is smaller than its pixels.
 constexpr qint64 kMaxFileBytes = 2 * kMaxPictureBytes;
+
+const QByteArray kJpegSignature("\xFF\xD8", 2);
+
+// Read before the rest: more than the bitmap reader's file header, so a reader refuses a file
+// that does not begin with its signature exactly as it would refuse the whole file.
+constexpr qint64 kFirstBytes = 4096;
 
 [[noreturn]] void CannotOpen(const QString& path)
 {
@@ -34,7 +42,7 @@ std::vector<PictureFormat>& Registry()
 
 }  // namespace
 
-QByteArray ReadWholeFile(const QString& path)
+QByteArray ReadWholeFile(const QString& path, const QByteArray& signature)
 {
     // A folder can be opened for reading on some systems; devices and pipes never end.
     const QFileInfo info(path);
@@ -43,11 +51,14 @@ QByteArray ReadWholeFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         CannotOpen(path);
-    if (file.size() > kMaxFileBytes)
-        throw Failure(kOutOfResources);
     QByteArray bytes;
     try {
-        bytes = file.readAll();
+        bytes = file.peek(kFirstBytes);
+        if (bytes.startsWith(signature) && bytes.size() == kFirstBytes) {
+            if (file.size() > kMaxFileBytes)
+                throw Failure(kOutOfResources);
+            bytes = file.readAll();
+        }
     } catch (const std::bad_alloc&) {
         throw Failure(kOutOfResources);
     }
@@ -68,16 +79,44 @@ std::string ExtensionOf(const std::string& name)
 
 Picture LoadPictureFile(const QString& path)
 {
-    // Only the exact lower-case ".bmp" goes to the bitmap reader; everything else, capitals
-    // included, is taken for a JPEG file.
+    // Only the exact lower-case ".bmp" goes to the general loader, and so to the bitmap reader;
+    // everything else, capitals included, is taken for a JPEG file.
     if (ExtensionOf(path.toStdString()) == ".bmp")
-        return ReadBitmap(ReadWholeFile(path));
-    return DecodeJpeg(ReadWholeFile(path));
+        return LoadRegisteredPicture(path);
+    return DecodeJpeg(ReadWholeFile(path, kJpegSignature));
 }
 
-const std::vector<PictureFormat>& RegisteredFormats()
+Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
 {
-    return Registry();
+    const PictureFormat* format = FindPictureFormat(ExtensionOf(path.toStdString()));
+    Picture picture;
+    if (!format)
+        return picture;
+    switch (format->kind) {
+    case PictureKind::Jpeg:
+        return DecodeJpeg(ReadWholeFile(path, kJpegSignature), DefaultJpegPixelFormat(), cover, fullSize);
+    case PictureKind::Bitmap:
+        picture = ReadBitmap(ReadWholeFile(path, "BM"));
+        break;
+    case PictureKind::Icon: {
+        QImageReader reader(path, "ico");
+        reader.setAutoDetectImageFormat(false);
+        QImage icon;
+        if (!reader.read(&icon))
+            throw Failure(kBitmapInvalid);
+        // The picture kinds here have no transparency: transparent parts show white.
+        QImage opaque(icon.size(), QImage::Format_RGB32);
+        opaque.fill(Qt::white);
+        QPainter(&opaque).drawImage(0, 0, icon);
+        picture = Picture(std::move(opaque), 32);
+        break;
+    }
+    case PictureKind::Metafile:
+        break;  // no maintained metafile renderer on the platform
+    }
+    if (fullSize)
+        *fullSize = QSize(picture.width(), picture.height());
+    return picture;
 }
 
 void RegisterJpegFormats()

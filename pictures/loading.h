@@ -4,6 +4,7 @@
 #include "pictures/picture.h"
 
 #include <QByteArray>
+#include <QSize>
 #include <QString>
 #include <string>
 #include <vector>
@@ -11,15 +12,17 @@
 namespace pictures {
 
 // The whole file in memory. Throws Failure("ファイル <name> は開けません") when it cannot be
-// opened for reading (missing, a folder, no permission).
-QByteArray ReadWholeFile(const QString& path);
+// opened for reading (missing, a folder, no permission). When the file does not begin with
+// signature, only its first 4 KB are read: enough for a reader to refuse it, however large it
+// is.
+QByteArray ReadWholeFile(const QString& path, const QByteArray& signature = QByteArray());
 
 // The extension of a file name: from the last "." to the end, dot included, when the last
 // "." or path separator ("/", "\", ":") found from the end is a "."; otherwise empty.
 std::string ExtensionOf(const std::string& name);
 
 // Reads the file the player chose into a new picture: names whose extension is exactly
-// ".bmp" go to the bitmap reader, every other name to the JPEG decoder.
+// ".bmp" go to the general picture loader, every other name to the JPEG decoder.
 Picture LoadPictureFile(const QString& path);
 
 // The picture-format registry of the general picture loader.
@@ -29,12 +32,18 @@ struct PictureFormat {
     std::string description;
     PictureKind kind;
 };
-// The entries, in the order they were added.
-const std::vector<PictureFormat>& RegisteredFormats();
 // Adds "jpeg" and "jpg"; run once at start-up. UnregisterJpegFormats removes them again.
 void RegisterJpegFormats();
 void UnregisterJpegFormats();
 // Looks an extension up (with or without its dot, any case), the most recently added first.
 const PictureFormat* FindPictureFormat(const std::string& extension);
+
+// The general picture loader: reads the file with the reader of its extension's registry entry
+// (the program's bitmap reader, its JPEG decoder, or the toolkit's icon reader). Returns an
+// empty picture when the extension is not registered or its kind has no reader here
+// (metafiles); throws the reader's Failure otherwise. cover and fullSize go to DecodeJpeg for
+// JPEG files; for the others the picture is read whole and fullSize, when given, receives its
+// size.
+Picture LoadRegisteredPicture(const QString& path, QSize cover = QSize(), QSize* fullSize = nullptr);
 
 }  // namespace pictures

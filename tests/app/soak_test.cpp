@@ -9,17 +9,18 @@
 #include "pictures/failure.h"
 #include "puzzle/random.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/jpeg_file.h"
 #include "tests/support/memory.h"
 
 #include <QAction>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -40,18 +41,6 @@ struct PictureFile {
     bool good = true;
 };
 
-QByteArray Ppm(int width, int height)
-{
-    QByteArray out = "P6\n" + QByteArray::number(width) + ' ' + QByteArray::number(height) + "\n255\n";
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            out.append(char(x * 7));
-            out.append(char(y * 5));
-            out.append(char(x ^ y));
-        }
-    return out;
-}
-
 class Soak : public testing::Test {
 protected:
     void SetUp() override
@@ -68,22 +57,13 @@ protected:
                                 Bitmap{"tiny.bmp", 5, 4, 24}, Bitmap{"tall.bmp", 9, 80, 24}}) {
             Add(b.name, Q(bmp_file::Picture(b.width, b.height, b.bpp, b.width % 2 == 1).build()), b.width, b.height);
         }
-        const QString ppm = dir.filePath(QStringLiteral("photo.ppm"));
-        {
-            QFile f(ppm);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(Ppm(56, 42));
-        }
-        for (const auto& [name, options] : std::vector<std::pair<QString, QStringList>>{
-                 {QStringLiteral("photo.jpg"), {}},
-                 {QStringLiteral("progressive.jpeg"), {QStringLiteral("-progressive")}},
-                 {QStringLiteral("grey"), {QStringLiteral("-grayscale")}},
-                 {QStringLiteral("CAT.JPG"), {QStringLiteral("-arithmetic")}}}) {
-            QProcess cjpeg;
-            cjpeg.start(QStringLiteral("cjpeg"), options + QStringList{ppm});
-            ASSERT_TRUE(cjpeg.waitForFinished(30000));
-            ASSERT_EQ(cjpeg.exitCode(), 0);
-            Add(name, cjpeg.readAllStandardOutput(), 56, 42);
+        const std::string ppm = jpeg_file::Pnm(jpeg_file::Photo(56, 42, 3), 56, 42, 3);
+        for (const auto& [name, options] : std::vector<std::pair<QString, std::string>>{
+                 {QStringLiteral("photo.jpg"), ""},
+                 {QStringLiteral("progressive.jpeg"), "-progressive"},
+                 {QStringLiteral("grey"), "-grayscale"},
+                 {QStringLiteral("CAT.JPG"), "-arithmetic"}}) {
+            Add(name, Q(jpeg_file::Cjpeg(ppm, options, dir.path().toStdString())), 56, 42);
         }
         // Bad ones: each must fail and change nothing.
         const QByteArray bitmap = Q(bmp_file::Picture(6, 6, 24).build());
@@ -101,12 +81,6 @@ protected:
 
         form.reset(CreateMainWindow());
         puzzle::RandomState = 12345;
-        form->OpenPictureDialog1->StandIn = [this](TOpenPictureDialog& dialog) {
-            if (!chosen)
-                return false;
-            dialog.FileName = chosen->path;
-            return true;
-        };
     }
 
     void Add(const QString& name, const QByteArray& bytes, int width, int height)
@@ -128,7 +102,6 @@ protected:
     std::vector<PictureFile> good;
     std::vector<PictureFile> bad;
     std::unique_ptr<TForm1> form;
-    const PictureFile* chosen = nullptr;  // null: the dialog is cancelled
 };
 
 long long EventCount()
@@ -210,14 +183,15 @@ TEST_F(Soak, RandomPlayKeepsTheGameConsistent)
         } else {
             // The load command: a good file, a bad one, or the dialog cancelled.
             const int pick = below(10);
-            chosen = pick < 6 ? &good[size_t(below(int(good.size())))]
+            const PictureFile* chosen = pick < 6 ? &good[size_t(below(int(good.size())))]
                      : pick < 9 ? &bad[size_t(below(int(bad.size())))]
                                 : nullptr;
             what = "load " + (chosen ? chosen->path.toStdString() : std::string("(cancelled)"));
             const pictures::Picture source = form->Image2->Picture();
             ++loads;
             try {
-                form->N4Click(form->N4->Action());
+                // The step after the dialog; a null choice is a cancelled dialog.
+                form->TakePicture(chosen ? std::optional<QString>(chosen->path) : std::nullopt);
                 ASSERT_TRUE(chosen == nullptr || chosen->good) << "a bad file loaded: " << what;
                 if (chosen) {
                     ASSERT_EQ(form->Image2->Picture().width(), chosen->width) << what;

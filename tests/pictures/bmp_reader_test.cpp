@@ -106,9 +106,9 @@ TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
 
     const Picture p = ReadBitmap(f.build());
     EXPECT_EQ(p.bitsPerPixel(), c.bpp);
-    ASSERT_EQ(p.colourTable().size(), c.expectedTable);
+    ASSERT_EQ(p.image().colorTable().size(), c.expectedTable);
     for (int i = 0; i < c.expectedTable; ++i)
-        EXPECT_EQ(FromQRgb(p.colourTable()[i]), C(f.table[size_t(i)])) << "entry " << i;
+        EXPECT_EQ(FromQRgb(p.image().colorTable()[i]), C(f.table[size_t(i)])) << "entry " << i;
     ExpectIndexed(p, c.width, c.height, f.table, index);
 }
 
@@ -142,7 +142,7 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
     EXPECT_EQ(p.bitsPerPixel(), 8);
     ExpectIndexed(p, 4, 2, f.table, index);
     // The image's own table covers every index used, so any drawing of it sees black too.
-    const QVector<QRgb> table = p.colourTable();
+    const QVector<QRgb> table = p.image().colorTable();
     ASSERT_GE(table.size(), 201);
     EXPECT_EQ(table[9], qRgb(0, 0, 0));
     EXPECT_EQ(table[200], qRgb(0, 0, 0));
@@ -151,35 +151,33 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 
 TEST(BitmapReader, CoreHeaderWithThreeByteEntries)
 {
-    BmpFile f;
-    f.headerSize = 12;
-    f.bpp = 8;
-    f.width = 7;
-    f.height = 3;
-    f.table = Table(256);
-    auto index = [](int x, int y) { return std::uint32_t((x * 40 + y * 9) % 256); };
-    f.pixels = PackRows(7, 3, 8, index);
+    struct Case {
+        const char* name;
+        int bpp;
+        int tableEntries;  // written to the file; the older header cannot say how many
+    };
+    const Case cases[] = {
+        {"full 8-bit table", 8, 256},
+        {"full 4-bit table", 4, 16},
+        // The pixel offset right after ten entries ends the table there.
+        {"short 8-bit table", 8, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BmpFile f;
+        f.headerSize = 12;
+        f.bpp = std::uint32_t(c.bpp);
+        f.width = 7;
+        f.height = 3;
+        f.table = Table(c.tableEntries);
+        auto index = [&](int x, int y) { return std::uint32_t((x * 3 + y * 5) % c.tableEntries); };
+        f.pixels = PackRows(7, 3, c.bpp, index);
 
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 8);
-    EXPECT_EQ(p.colourTable().size(), 256);
-    ExpectIndexed(p, 7, 3, f.table, index);
-}
-
-TEST(BitmapReader, CoreHeaderFourBit)
-{
-    BmpFile f;
-    f.headerSize = 12;
-    f.bpp = 4;
-    f.width = 5;
-    f.height = 2;
-    f.table = Table(16);
-    auto index = [](int x, int y) { return std::uint32_t((x + 5 * y) % 16); };
-    f.pixels = PackRows(5, 2, 4, index);
-
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 4);
-    ExpectIndexed(p, 5, 2, f.table, index);
+        const Picture p = ReadBitmap(f.build());
+        EXPECT_EQ(p.bitsPerPixel(), c.bpp);
+        EXPECT_EQ(p.image().colorTable().size(), c.tableEntries);
+        ExpectIndexed(p, 7, 3, f.table, index);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -470,38 +468,27 @@ TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
     }
 }
 
-TEST(BitmapReader, OffsetAtTheEndOfTheFileGivesABlackPicture)
-{
-    BmpFile f;
-    f.bpp = 24;
-    f.width = 3;
-    f.height = 2;
-    f.pixels.clear();
-    const Picture p = ReadBitmap(f.build());
-    ASSERT_EQ(p.width(), 3);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(p.pixel(x, y), kBlack);
-}
-
 TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
 {
     const int w = 5, h = 4;  // rows of 16 bytes, 15 of them pixels
-    BmpFile f;
-    f.bpp = 24;
-    f.width = w;
-    f.height = h;
-    f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
-    // Two whole rows (the bottom ones) and the first two pixels and a bit of the third row.
-    f.pixels.truncate(16 * 2 + 7);
-    const Picture p = ReadBitmap(f.build());
-    ASSERT_EQ(p.height(), h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const bool present = y >= 2 || (y == 1 && x < 2);
-            const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
-            ASSERT_EQ(p.pixel(x, y), want) << x << "," << y;
-        }
+    // No pixels at all (the offset is the end of the file); two whole rows (the bottom ones),
+    // the first two pixels and a bit of the third of the next.
+    for (const int kept : {0, 16 * 2 + 7}) {
+        BmpFile f;
+        f.bpp = 24;
+        f.width = w;
+        f.height = h;
+        f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
+        f.pixels.truncate(kept);
+        const Picture p = ReadBitmap(f.build());
+        ASSERT_EQ(p.height(), h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const bool present = (h - 1 - y) * 16 + 3 * x + 3 <= kept;
+                const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
+                ASSERT_EQ(p.pixel(x, y), want) << kept << " bytes kept, at " << x << "," << y;
+            }
+    }
 }
 
 TEST(BitmapReader, ImageSizeLimitsTheDataRead)
@@ -695,6 +682,19 @@ BmpFile Masked16()
     return f;
 }
 
+// 12 megapixels at 1 bit, 1.5 MB of rows: above what any file may claim, so its rows must all be
+// there.
+BmpFile EightMegapixelsAndMore()
+{
+    BmpFile f;
+    f.bpp = 1;
+    f.width = 4000;
+    f.height = 3000;
+    f.table = Table(2);
+    f.pixels = QByteArray(500 * 3000, char(0x5A));
+    return f;
+}
+
 template <typename Change>
 std::function<QByteArray()> Plain24With(Change change)
 {
@@ -807,6 +807,8 @@ INSTANTIATE_TEST_SUITE_P(
                     f.bpp = 1; f.width = 65535; f.height = 65535; f.table = Table(2);
                 }),
                 kBitmapInvalid},
+        BadCase{"PlainRowsMissingAboveEightMegapixels",
+                [] { return EightMegapixelsAndMore().build().left(200000); }, kBitmapInvalid},
         BadCase{"WiderThanAnySide",
                 Plain24With([](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
         BadCase{"HigherThanAnySide",
@@ -862,6 +864,7 @@ TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
     // The refusals above are single changes to files that read fine as they are.
     EXPECT_NO_THROW(ReadBitmap(kGood));
     EXPECT_NO_THROW(ReadBitmap(Masked16().build()));
+    EXPECT_NO_THROW(ReadBitmap(EightMegapixelsAndMore().build()));
 }
 
 }  // namespace

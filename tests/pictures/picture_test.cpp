@@ -80,7 +80,7 @@ TEST_P(PictureFormatTest, KeepsFormatBitsAndColourTable)
     EXPECT_EQ(p.height(), 7);
     if (GetParam().format == QImage::Format_Indexed8) {
         const QVector<QRgb> table = TableFor(GetParam().bits);
-        EXPECT_EQ(p.colourTable(), table);
+        EXPECT_EQ(p.image().colorTable(), table);
         EXPECT_EQ(p.pixel(2, 1), pictures::FromQRgb(table[(2 + 3) % table.size()]));
     }
 }
@@ -473,8 +473,8 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
         DrawFrame(p, 0, 0, 10, 10);
         EXPECT_EQ(p.bitsPerPixel(), row.expectedBits);
         if (row.expectedBits <= 8) {
-            ASSERT_EQ(p.colourTable().size(), row.table.size() + 2);
-            EXPECT_EQ(p.colourTable().mid(0, row.table.size()), row.table);
+            ASSERT_EQ(p.image().colorTable().size(), row.table.size() + 2);
+            EXPECT_EQ(p.image().colorTable().mid(0, row.table.size()), row.table);
         }
         EXPECT_EQ(p.pixel(20, 10), pictures::kRed);
         EXPECT_EQ(p.pixel(2, 5), pictures::kBlue);
@@ -485,7 +485,7 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
             }
         }
         // The shared original keeps its table.
-        EXPECT_EQ(before.colourTable(), row.table);
+        EXPECT_EQ(before.image().colorTable(), row.table);
         EXPECT_EQ(before.bitsPerPixel(), row.bits);
     }
 }
@@ -498,7 +498,7 @@ TEST(PictureColourTable, ExistingEntryIsReused)
     p.setPenColour(pictures::kRed);
     p.moveTo(0, 3);
     p.lineTo(16, 3);
-    EXPECT_EQ(p.colourTable().size(), 16);
+    EXPECT_EQ(p.image().colorTable().size(), 16);
     EXPECT_EQ(p.bitsPerPixel(), 4);
     EXPECT_EQ(p.image().constScanLine(3)[9], 5);
 
@@ -506,7 +506,7 @@ TEST(PictureColourTable, ExistingEntryIsReused)
     Picture black = Indexed8(24, 24, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1);
     black.lineTo(10, 0);
     EXPECT_EQ(black.bitsPerPixel(), 1);
-    EXPECT_EQ(black.colourTable().size(), 2);
+    EXPECT_EQ(black.image().colorTable().size(), 2);
 }
 
 TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
