@@ -520,8 +520,8 @@ TEST_F(OpenPictureDialogTest, OpensATypedFullPathAfterTwoFolders)
     }
     TOpenPictureDialog dialog(nullptr);
     for (const QString& path : paths) {
-        WhenModalOpens<QFileDialog>([&](QFileDialog* fd) {
-            TypeAndConfirm(fd, path);
+        modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
+            modal::TypeAndConfirm(fd, path);
             if (fd->isVisible())
                 fd->reject();
         });
