@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 
 namespace picture_dialog {
 namespace {
@@ -264,9 +266,17 @@ bool TOpenPictureDialog::Execute()
         grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
     else if (dialog.layout())
         dialog.layout()->addWidget(pane);
-    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, &PicturePane::ShowFile);
+    // The list's current file and its selection often change together: the pane decodes once.
+    auto shown = std::make_shared<QString>();
+    auto show = [pane, shown](const QString& path) {
+        if (!path.isEmpty() && path == *shown)
+            return;
+        *shown = path;
+        pane->ShowFile(path);
+    };
+    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, show);
     // A new folder starts with nothing selected.
-    QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [pane] { pane->ShowFile(QString()); });
+    QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [show] { show(QString()); });
 
     // While a path is typed, the file list can keep a folder it selected on the way, and 開く
     // would then open that folder instead of the file. A typed name of an existing file wins.
@@ -277,6 +287,13 @@ bool TOpenPictureDialog::Execute()
             const QString typed = dialog.directory().absoluteFilePath(text);
             if (QFileInfo(typed).isFile() && dialog.selectedFiles() != QStringList{typed})
                 list->selectionModel()->clearSelection();
+        });
+        // A typed name selects its file in the list without making it current: the pane
+        // follows the selection too, so it never shows less than the list highlights.
+        QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, pane, [list, show] {
+            const QModelIndexList rows = list->selectionModel()->selectedRows();
+            if (rows.size() == 1)
+                show(rows.first().data(QFileSystemModel::FilePathRole).toString());
         });
     }
 
@@ -293,7 +310,7 @@ bool TOpenPictureDialog::Execute()
     }
 
     // The file list fills in later, so the pane is told about the preselected file directly.
-    pane->ShowFile(startOnLast ? last.absoluteFilePath() : QString());
+    show(startOnLast ? last.absoluteFilePath() : QString());
 
     if (dialog.exec() != QDialog::Accepted)
         return false;

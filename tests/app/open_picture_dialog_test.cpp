@@ -420,6 +420,12 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
         EXPECT_EQ(Caption(pane), QStringLiteral("画像:"));
         emit fd->currentChanged(Pic("a.bmp"));
         EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
+        // A typed name selects its file in the list, and the pane follows that too.
+        fd->selectNameFilter(filters[2]);
+        EXPECT_EQ(ListedNames(fd, all), all);
+        emit fd->currentChanged(QString());
+        QTest::keyClicks(modal::FileNameEdit(fd), QStringLiteral("a.bmp"));
+        EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
         fd->reject();
     });
     EXPECT_FALSE(dialog.Execute());
