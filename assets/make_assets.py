@@ -255,7 +255,7 @@ def shown_piece(k):
 
 
 def icon_overlays():
-    """What lies over the pieces: the two frames and the arrow with its shadow."""
+    """What lies over the pieces: the two frames, and the two arrows with their shadows."""
     (ax, ay), (bx, by) = cell_origin(SWAPPED[0]), cell_origin(SWAPPED[1])
     # Between the two pieces, one arc down the right and one up the left.
     cx, cy = (ax + bx + CELL) / 2, (ay + by + CELL) / 2
@@ -287,21 +287,19 @@ def inside_shape(shape, x, y):
     return inside_polygon(shape[1], x, y)
 
 
-def blend(under, over, alpha):
-    return tuple(u + (o - u) * alpha for u, o in zip(under, over))
+CARD_OUTLINE = rounded_rect(*CARD)
+CARD_SHADOW = [(x + 2, y + 5) for x, y in CARD_OUTLINE]
+CARD_COLOUR, SHADOW_COLOUR, SHADOW_ALPHA = (246, 243, 236), (20, 20, 40), 0.35
+OVERLAYS = icon_overlays()
 
 
-def card_shadow():
-    return [(x + 2, y + 5) for x, y in rounded_rect(*CARD)]
-
-
-def icon_colour(x, y, card=rounded_rect(*CARD), shadow=card_shadow(), overlays=icon_overlays()):
+def icon_colour(x, y):
     """The icon's colour (r, g, b, a) at a point of the 256 x 256 canvas."""
     colour, alpha = (0, 0, 0), 0.0
-    if inside_polygon(shadow, x, y):
-        colour, alpha = (20, 20, 40), 0.35
-    if inside_polygon(card, x, y):
-        colour, alpha = (246, 243, 236), 1.0
+    if inside_polygon(CARD_SHADOW, x, y):
+        colour, alpha = SHADOW_COLOUR, SHADOW_ALPHA
+    if inside_polygon(CARD_OUTLINE, x, y):
+        colour, alpha = CARD_COLOUR, 1.0
     for k in range(9):
         cx, cy = cell_origin(k)
         if not (cx <= x < cx + CELL and cy <= y < cy + CELL):
@@ -312,10 +310,10 @@ def icon_colour(x, y, card=rounded_rect(*CARD), shadow=card_shadow(), overlays=i
         for shape in LANDSCAPE:
             if inside_shape(shape, lx, ly):
                 colour = shape[2]
-    for shape in overlays:
+    for shape in OVERLAYS:
         if inside_shape(shape, x, y):
             a = shape[3] if len(shape) > 3 else 1.0
-            colour = blend(colour, shape[2], a) if alpha else shape[2]
+            colour = mix(colour, shape[2], a) if alpha else shape[2]
             alpha = max(alpha, a)
     return colour + (alpha,)
 
@@ -391,14 +389,15 @@ def write_svg(path):
         x, y = cell_origin(k)
         out.append(f'    <clipPath id="cell{k}"><rect x="{x}" y="{y}" width="{CELL}" height="{CELL}"/></clipPath>')
     out.append("  </defs>")
-    out.append(f'  <polygon points="{svg_points(card_shadow())}" fill="#141428" fill-opacity="0.35"/>')
-    out.append(f'  <polygon points="{svg_points(rounded_rect(*CARD))}" fill="#f6f3ec"/>')
+    out.append(f'  <polygon points="{svg_points(CARD_SHADOW)}" fill="{svg_fill(SHADOW_COLOUR)}"'
+               f' fill-opacity="{SHADOW_ALPHA}"/>')
+    out.append(f'  <polygon points="{svg_points(CARD_OUTLINE)}" fill="{svg_fill(CARD_COLOUR)}"/>')
     for k in range(9):
         x, y = cell_origin(k)
         sx, sy = cell_origin(shown_piece(k))
         out.append(f'  <g clip-path="url(#cell{k})"><use xlink:href="#picture"'
                    f' transform="translate({x - sx + ORIGIN} {y - sy + ORIGIN})"/></g>')
-    for shape in icon_overlays():
+    for shape in OVERLAYS:
         extra = ' fill-rule="evenodd"'
         if len(shape) > 3:
             extra += f' fill-opacity="{shape[3]}"'
