@@ -23,7 +23,7 @@ for group in "$@"; do
     tests) packages+=(
       libgtest-dev desktop-file-utils appstream
       python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file
-      debhelper lintian
+      build-essential debhelper lintian
     ) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libbenchmark-dev) ;;
