@@ -9,4 +9,4 @@ scripts/test-sanitized.sh
 scripts/build.sh RelWithDebInfo
 (cd "${MOZARIO_BUILD_DIR:-build}" && ctest --output-on-failure -j2)
 # The unit tests have just run: the package build leaves them out.
-DEB_BUILD_OPTIONS="nocheck parallel=2" scripts/package.sh
+DEB_BUILD_OPTIONS="nocheck terse parallel=2" scripts/package.sh
