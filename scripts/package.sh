@@ -6,10 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${MOZARIO_DEB_DIR:-build-deb}")
-rm -rf "$out"
+rm -rf "$out/mozario" "$out"/mozario_* "$out"/mozario-dbgsym_*
 mkdir -p "$out/mozario"
-tar --exclude-vcs --exclude='./build*' --exclude=./fuzz-corpus -cf - . | tar -xf - -C "$out/mozario"
+# The sources only: no build folders, and nothing an earlier package build left in the tree.
+tar --exclude-vcs --exclude='./build*' --exclude=./fuzz-corpus --exclude='./obj-*' \
+  --exclude=./debian/.debhelper --exclude=./debian/mozario -cf - . | tar -xf - -C "$out/mozario"
 (cd "$out/mozario" && dpkg-buildpackage -us -uc -b "$@")
 rm -rf "$out/mozario"
 lintian --fail-on error,warning --no-tag-display-limit "$out"/mozario_*.changes
-ls "$out"/*.deb
+ls "$out"/mozario*.deb
