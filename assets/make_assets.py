@@ -192,27 +192,223 @@ def icon_indices(size):
     return grid
 
 
+# The menu icon, for today's desktops: the landscape cut into 3 x 3 pieces on a photo card,
+# two of them exchanged (red and blue frames, as in the game) with a curved double arrow.
+# One list of shapes gives both the SVG and the 256 px PNG, so the two cannot drift apart.
+CARD = (12, 12, 232, 232, 26)
+CELL, GAP, ORIGIN = 64, 8, 24
+SWAPPED = (2, 5)
+
+
+def rounded_rect(x, y, w, h, r, steps=8):
+    points = []
+    for cx, cy, start in ((x + w - r, y + r, -90), (x + w - r, y + h - r, 0),
+                          (x + r, y + h - r, 90), (x + r, y + r, 180)):
+        for i in range(steps + 1):
+            a = math.radians(start + 90 * i / steps)
+            points.append((cx + r * math.cos(a), cy + r * math.sin(a)))
+    return points
+
+
+def frame(x, y, size, width):
+    """A square outline as one even-odd polygon: the outer edge, then the inner edge."""
+    outer = [(x, y), (x + size, y), (x + size, y + size), (x, y + size)]
+    inner = [(x + width, y + width), (x + width, y + size - width),
+             (x + size - width, y + size - width), (x + size - width, y + width)]
+    return outer + [outer[0]] + inner + [inner[0]]
+
+
+def arrow(cx, cy, r, a0, a1, width, head):
+    """An arc around (cx, cy) from angle a0 to a1 (degrees, clockwise on screen) with an
+    arrowhead at a1."""
+    def at(a, rr):
+        return (cx + rr * math.cos(math.radians(a)), cy + rr * math.sin(math.radians(a)))
+    steps = 12
+    outer = [at(a0 + (a1 - a0) * i / steps, r + width / 2) for i in range(steps + 1)]
+    inner = [at(a0 + (a1 - a0) * i / steps, r - width / 2) for i in range(steps + 1)]
+    tip = at(a1 + math.copysign(math.degrees(head * 0.9 / r), a1 - a0), r)
+    return outer + [at(a1, r + head / 2), tip, at(a1, r - head / 2)] + inner[::-1]
+
+
+# Landscape shapes in picture coordinates (0..208 square), back to front.
+LAND_SIZE = 3 * CELL + 2 * GAP
+SKY = ((38, 92, 190), (255, 184, 108))
+LANDSCAPE = [
+    ("circle", (158, 52, 24), (255, 236, 120)),
+    ("poly", [(0, 118), (34, 70), (62, 96), (104, 40), (150, 104), (178, 82), (208, 110), (208, 208), (0, 208)],
+     (92, 84, 150)),
+    ("poly", [(104, 40), (120, 62), (110, 58), (100, 66), (92, 56)], (240, 242, 250)),
+    ("poly", [(0, 140), (50, 118), (110, 136), (160, 120), (208, 134), (208, 208), (0, 208)], (58, 150, 72)),
+    ("poly", [(0, 168), (208, 168), (208, 208), (0, 208)], (46, 112, 190)),
+    ("poly", [(60, 150), (84, 186), (60, 186)], (250, 250, 245)),
+    ("poly", [(44, 190), (92, 190), (86, 198), (50, 198)], (170, 60, 50)),
+]
+
+
+def cell_origin(k):
+    return ORIGIN + (k % 3) * (CELL + GAP), ORIGIN + (k // 3) * (CELL + GAP)
+
+
+def shown_piece(k):
+    a, b = SWAPPED
+    return b if k == a else a if k == b else k
+
+
+def icon_overlays():
+    """What lies over the pieces: the two frames, and the two arrows with their shadows."""
+    (ax, ay), (bx, by) = cell_origin(SWAPPED[0]), cell_origin(SWAPPED[1])
+    # Between the two pieces, one arc down the right and one up the left.
+    cx, cy = (ax + bx + CELL) / 2, (ay + by + CELL) / 2
+    arcs = [arrow(cx, cy, 32, -60, 40, 12, 28), arrow(cx, cy, 32, 120, 220, 12, 28)]
+    shapes = [("poly", frame(ax - 3, ay - 3, CELL + 6, 9), (230, 30, 40)),
+              ("poly", frame(bx - 3, by - 3, CELL + 6, 9), (30, 80, 235))]
+    for arc in arcs:
+        shapes += [("poly", [(x + 2, y + 3) for x, y in arc], (20, 20, 40), 0.5),
+                   ("poly", arc, (255, 255, 255))]
+    return shapes
+
+
+def inside_polygon(points, x, y):
+    inside = False
+    j = len(points) - 1
+    for i in range(len(points)):
+        xi, yi = points[i]
+        xj, yj = points[j]
+        if (yi > y) != (yj > y) and x < (xj - xi) * (y - yi) / (yj - yi) + xi:
+            inside = not inside
+        j = i
+    return inside
+
+
+def inside_shape(shape, x, y):
+    if shape[0] == "circle":
+        cx, cy, r = shape[1]
+        return (x - cx) ** 2 + (y - cy) ** 2 < r * r
+    return inside_polygon(shape[1], x, y)
+
+
+CARD_OUTLINE = rounded_rect(*CARD)
+CARD_SHADOW = [(x + 2, y + 5) for x, y in CARD_OUTLINE]
+CARD_COLOUR, SHADOW_COLOUR, SHADOW_ALPHA = (246, 243, 236), (20, 20, 40), 0.35
+OVERLAYS = icon_overlays()
+
+
+def icon_colour(x, y):
+    """The icon's colour (r, g, b, a) at a point of the 256 x 256 canvas."""
+    colour, alpha = (0, 0, 0), 0.0
+    if inside_polygon(CARD_SHADOW, x, y):
+        colour, alpha = SHADOW_COLOUR, SHADOW_ALPHA
+    if inside_polygon(CARD_OUTLINE, x, y):
+        colour, alpha = CARD_COLOUR, 1.0
+    for k in range(9):
+        cx, cy = cell_origin(k)
+        if not (cx <= x < cx + CELL and cy <= y < cy + CELL):
+            continue
+        sx, sy = cell_origin(shown_piece(k))
+        lx, ly = x - cx + sx - ORIGIN, y - cy + sy - ORIGIN
+        colour = mix(SKY[0], SKY[1], ly / 150)
+        for shape in LANDSCAPE:
+            if inside_shape(shape, lx, ly):
+                colour = shape[2]
+    for shape in OVERLAYS:
+        if inside_shape(shape, x, y):
+            a = shape[3] if len(shape) > 3 else 1.0
+            colour = mix(colour, shape[2], a) if alpha else shape[2]
+            alpha = max(alpha, a)
+    return colour + (alpha,)
+
+
+def render_icon(size, samples=4):
+    """Rasterises the icon at size x size pixels with samples x samples points per pixel."""
+    rows = []
+    scale = 256 / size
+    for py in range(size):
+        row = []
+        for px in range(size):
+            acc = [0.0, 0.0, 0.0, 0.0]
+            for sy in range(samples):
+                for sx in range(samples):
+                    r, g, b, a = icon_colour((px + (sx + 0.5) / samples) * scale,
+                                             (py + (sy + 0.5) / samples) * scale)
+                    acc[0] += r * a
+                    acc[1] += g * a
+                    acc[2] += b * a
+                    acc[3] += a
+            n = samples * samples
+            a = acc[3] / n
+            rgb = [int(round(c / acc[3])) if acc[3] else 0 for c in acc[:3]]
+            row.append(tuple(rgb) + (int(round(a * 255)),))
+        rows.append(row)
+    return rows
+
+
+def write_png_rgba(path, rows):
+    size = len(rows)
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)
+        for pixel in row:
+            raw += bytes(pixel)
+    png = b"\x89PNG\r\n\x1a\n"
+    png += png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+    png += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    png += png_chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
+
+
+def svg_points(points):
+    return " ".join(f"{x:.2f},{y:.2f}".replace(".00", "") for x, y in points)
+
+
+def svg_fill(colour):
+    return "#%02x%02x%02x" % colour
+
+
+def svg_shape(shape, extra=""):
+    if shape[0] == "circle":
+        cx, cy, r = shape[1]
+        return f'<circle cx="{cx}" cy="{cy}" r="{r}" fill="{svg_fill(shape[2])}"{extra}/>'
+    return f'<polygon points="{svg_points(shape[1])}" fill="{svg_fill(shape[2])}"{extra}/>'
+
+
 def write_svg(path):
     """The same icon as a scalable picture."""
-    svg = """<?xml version="1.0" encoding="UTF-8"?>
-<svg xmlns="http://www.w3.org/2000/svg" width="128" height="128" viewBox="0 0 32 32">
-  <rect x="0.5" y="0.5" width="31" height="31" fill="#000"/>
-  <rect x="1" y="1" width="30" height="6" fill="#0000ff"/>
-  <rect x="1" y="7" width="30" height="7" fill="#00ffff"/>
-  <circle cx="23" cy="7" r="4" fill="#ffff00"/>
-  <rect x="1" y="14" width="30" height="6" fill="#00ff00"/>
-  <rect x="1" y="20" width="30" height="5" fill="#0000ff"/>
-  <rect x="1" y="25" width="30" height="6" fill="#00ff00"/>
-  <path d="M15.5 1V31M1 15.5H31" stroke="#000" stroke-width="1.2"/>
-  <rect x="17" y="1" width="14" height="14" fill="none" stroke="#ff0000" stroke-width="2"/>
-</svg>
-"""
+    out = ['<?xml version="1.0" encoding="UTF-8"?>',
+           '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"'
+           ' width="256" height="256" viewBox="0 0 256 256">',
+           "  <defs>",
+           f'    <linearGradient id="sky" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="150">'
+           f'<stop offset="0" stop-color="{svg_fill(SKY[0])}"/>'
+           f'<stop offset="1" stop-color="{svg_fill(SKY[1])}"/></linearGradient>',
+           '    <g id="picture">',
+           f'      <rect width="{LAND_SIZE}" height="{LAND_SIZE}" fill="url(#sky)"/>']
+    out += ["      " + svg_shape(shape) for shape in LANDSCAPE]
+    out += ["    </g>"]
+    for k in range(9):
+        x, y = cell_origin(k)
+        out.append(f'    <clipPath id="cell{k}"><rect x="{x}" y="{y}" width="{CELL}" height="{CELL}"/></clipPath>')
+    out.append("  </defs>")
+    out.append(f'  <polygon points="{svg_points(CARD_SHADOW)}" fill="{svg_fill(SHADOW_COLOUR)}"'
+               f' fill-opacity="{SHADOW_ALPHA}"/>')
+    out.append(f'  <polygon points="{svg_points(CARD_OUTLINE)}" fill="{svg_fill(CARD_COLOUR)}"/>')
+    for k in range(9):
+        x, y = cell_origin(k)
+        sx, sy = cell_origin(shown_piece(k))
+        out.append(f'  <g clip-path="url(#cell{k})"><use xlink:href="#picture"'
+                   f' transform="translate({x - sx + ORIGIN} {y - sy + ORIGIN})"/></g>')
+    for shape in OVERLAYS:
+        extra = ' fill-rule="evenodd"'
+        if len(shape) > 3:
+            extra += f' fill-opacity="{shape[3]}"'
+        out.append("  " + svg_shape(shape, extra))
+    out.append("</svg>")
     with open(path, "w") as f:
-        f.write(svg)
+        f.write("\n".join(out) + "\n")
 
 
 if __name__ == "__main__":
     write_bmp(os.path.join(HERE, "builtin.bmp"), landscape())
     write_png_16(os.path.join(HERE, "mozario-32.png"), 32, icon_indices(32), ICON_COLOURS)
-    write_png_16(os.path.join(HERE, "mozario-256.png"), 256, icon_indices(256), ICON_COLOURS)
+    write_png_rgba(os.path.join(HERE, "mozario-256.png"), render_icon(256))
     write_svg(os.path.join(HERE, "mozario.svg"))

@@ -4,8 +4,8 @@
 # for instance --benchmark_filter=paint.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-MOZARIO_WITH_BENCH=1 scripts/setup.sh
+scripts/setup.sh bench
 build_dir=${MOZARIO_BENCH_DIR:-build-bench}
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOZARIO_BENCH=ON -DMOZARIO_TESTS=OFF >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DMOZARIO_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build_dir" -j2 --target mozario_bench
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build_dir/bench/mozario_bench" --benchmark_color=false "$@"

@@ -17,10 +17,10 @@ build_dir=${MOZARIO_FUZZ_BUILD_DIR:-build-fuzz}
 corpus_dir=${MOZARIO_FUZZ_CORPUS_DIR:-fuzz-corpus}
 
 if [ "${MOZARIO_FUZZ_SETUP:-1}" = 1 ]; then
-  MOZARIO_WITH_FUZZ=1 scripts/setup.sh
+  scripts/setup.sh fuzz
 fi
 CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMOZARIO_FUZZ=ON -DMOZARIO_TESTS=OFF >/dev/null
+  -DMOZARIO_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build_dir" --target fuzzers -j2 >/dev/null
 "$build_dir/fuzz/fuzz_seeds" "$build_dir/seeds"
 

@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 export MOZARIO_BUILD_DIR=${MOZARIO_PLAY_BUILD_DIR:-build-release}
-scripts/build.sh Release -DMOZARIO_TESTS=OFF
+scripts/build.sh Release -DBUILD_TESTING=OFF
 exec "$MOZARIO_BUILD_DIR/app/mozario"

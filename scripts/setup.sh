@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the build, the game and its tests need and the machine lacks.
+# Installs, from Debian's packages, what the machine lacks to build and play the game, and with
+# each group named on the command line what else that group needs:
+#
+#   scripts/setup.sh [tests] [fuzz] [bench]
+#
 # Runs as root, or as a user who may use sudo.
 set -euo pipefail
 
+# Building and playing: the compiler, Qt 6 (its window-system plugins come with it), libjpeg,
+# the Japanese faces of the layout and Qt's own Japanese texts.
 packages=(
-  cmake g++ make pkg-config python3
-  qt6-base-dev libgl-dev qt6-translations-l10n
-  libjpeg62-turbo-dev libjpeg-turbo-progs
+  cmake g++ make
+  qt6-base-dev qt6-translations-l10n
+  libjpeg62-turbo-dev
   fonts-ipafont-gothic
-  libgtest-dev
-  xvfb xdotool x11-utils faketime
-  desktop-file-utils appstream file
 )
-if [ "${MOZARIO_WITH_BENCH:-0}" = 1 ]; then packages+=(libbenchmark-dev); fi
-if [ "${MOZARIO_WITH_FUZZ:-0}" = 1 ]; then packages+=(clang libclang-rt-14-dev); fi
+for group in "$@"; do
+  case $group in
+    # The unit tests, the checks of the desktop files, the end-to-end tests (an X server of
+    # their own, xdotool, xwininfo, a frozen clock, cjpeg), the install test, and the Debian
+    # package with its lintian check.
+    tests) packages+=(
+      libgtest-dev desktop-file-utils appstream
+      python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file
+      build-essential debhelper lintian
+    ) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    bench) packages+=(libbenchmark-dev) ;;
+    *) echo "unknown group: $group (tests, fuzz or bench)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

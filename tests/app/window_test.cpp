@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -42,6 +43,14 @@ TEST_F(Window, TitleClientAreaAndLayout)
     EXPECT_EQ(form->centralWidget()->size(), QSize(492, 554));
     EXPECT_EQ(form->centralWidget()->mapTo(form.get(), QPoint(0, 0)).y(), form->menuBar()->height());
     EXPECT_FALSE(form->menuBar()->isNativeMenuBar());
+    // The window keeps its own 32 x 32 icon of 16 colours; the menu entry has larger ones.
+    EXPECT_EQ(form->windowIcon().availableSizes(), QList<QSize>{QSize(32, 32)});
+    const QImage icon = form->windowIcon().pixmap(32, 32).toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x)
+            colours.insert(icon.pixel(x, y));
+    EXPECT_LE(colours.size(), 16);
     struct Row {
         QWidget* widget;
         QRect geometry;

@@ -991,7 +991,7 @@ def main():
 
     missing = [tool for tool in TOOLS if not shutil.which(tool)]
     if missing or not any(os.path.exists(p) for p in FAKETIME_LIBS):
-        print(f"skipped: missing {', '.join(missing) or 'libfaketime'} (scripts/setup.sh installs them)")
+        print(f"skipped: missing {', '.join(missing) or 'libfaketime'} (scripts/setup.sh tests installs them)")
         return 77
 
     # A stopped run (ctest's timeout, Ctrl+C) still stops the program and the X server.

@@ -8,9 +8,7 @@
 #include "pictures/jpeg_reader.h"
 #include "pictures/loading.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,7 +19,7 @@ namespace {
 
 QString RegressionFile(const char* name)
 {
-    return QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fuzz_regressions/") + QLatin1String(name));
+    return QStringLiteral(MOZARIO_FUZZ_REGRESSIONS "/") + QLatin1String(name);
 }
 
 struct Regression {
