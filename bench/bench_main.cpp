@@ -3,6 +3,7 @@
 
 #include "bench/cases.h"
 #include "bench/test_pictures.h"
+#include "tests/support/test_file.h"
 #include "app/form1.h"
 
 #include "app/startup.h"
@@ -67,9 +68,9 @@ int main(int argc, char** argv)
     c.colourJpeg = QDir(c.dir).filePath(QStringLiteral("colour.jpg"));
     c.greyJpeg = QDir(c.dir).filePath(QStringLiteral("grey.jpg"));
     c.bitmap = QDir(c.dir).filePath(QStringLiteral("picture.bmp"));
-    bench::WriteFile(c.colourJpeg, c.colourJpegBytes);
-    bench::WriteFile(c.greyJpeg, c.greyJpegBytes);
-    bench::WriteFile(c.bitmap, bench::EncodeBitmap24(c.photo24));
+    test_file::Write(c.colourJpeg, c.colourJpegBytes);
+    test_file::Write(c.greyJpeg, c.greyJpegBytes);
+    test_file::Write(c.bitmap, bench::EncodeBitmap24(c.photo24));
 
     std::vector<bench::Row> rows;
     for (auto&& part : {bench::RegisterLoadCases(), bench::RegisterGameCases(),

@@ -1,11 +1,9 @@
 #include "bench/test_pictures.h"
 
-#include <QFile>
-#include <cstdio>
-#include <cstring>
-#include <stdexcept>
+#include <cstdint>
 #include <vector>
 
+#include "tests/support/bmp_file.h"
 #include "tests/support/jpeg_file.h"
 
 namespace bench {
@@ -91,32 +89,16 @@ QByteArray EncodeJpeg(const QImage& photo, bool greyscale)
 
 QByteArray EncodeBitmap24(const QImage& photo)
 {
-    const int w = photo.width(), h = photo.height();
-    const qint64 stride = (qint64(w) * 3 + 3) / 4 * 4;
-    const qint64 pixelBytes = stride * h;
-    QByteArray file(54 + pixelBytes, '\0');
-    auto put16 = [&](int at, quint32 v) { file[at] = char(v); file[at + 1] = char(v >> 8); };
-    auto put32 = [&](int at, quint32 v) { put16(at, v & 0xFFFF); put16(at + 2, v >> 16); };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, quint32(file.size()));
-    put32(10, 54);
-    put32(14, 40);
-    put32(18, quint32(w));
-    put32(22, quint32(h));
-    put16(26, 1);
-    put16(28, 24);
-    put32(34, quint32(pixelBytes));
-    for (int y = 0; y < h; ++y)
-        std::memcpy(file.data() + 54 + (h - 1 - y) * stride, photo.constScanLine(y), size_t(w) * 3);
-    return file;
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        throw std::runtime_error("cannot write " + path.toStdString());
+    bmp_file::BasicBmpFile<QByteArray> file;
+    file.width = photo.width();
+    file.height = photo.height();
+    file.bpp = 24;
+    // The photo's rows already hold blue, green, red: a bitmap's byte order.
+    file.pixels = bmp_file::PackRows<QByteArray>(photo.width(), photo.height(), 24, [&](int x, int y) {
+        const uchar* p = photo.constScanLine(y) + 3 * x;
+        return std::uint32_t(p[0] | p[1] << 8 | p[2] << 16);
+    });
+    return file.build();
 }
 
 }  // namespace bench

@@ -21,6 +21,5 @@ pictures::Picture InFormat(const QImage& photo, int bitsPerPixel);
 // and a bottom-up 24-bit bitmap.
 QByteArray EncodeJpeg(const QImage& photo, bool greyscale);
 QByteArray EncodeBitmap24(const QImage& photo);
-void WriteFile(const QString& path, const QByteArray& bytes);
 
 }  // namespace bench

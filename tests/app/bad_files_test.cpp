@@ -9,6 +9,7 @@
 #include "tests/support/jpeg_file.h"
 #include "tests/support/memory.h"
 #include "tests/support/modal.h"
+#include "tests/support/test_file.h"
 
 #include <QAction>
 #include <QApplication>
@@ -151,14 +152,7 @@ protected:
         ASSERT_EQ(form->Game.PieceCount, 9);
     }
 
-    QString Write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        EXPECT_EQ(file.write(bytes), bytes.size());
-        return path;
-    }
+    QString Write(const QString& name, const QByteArray& bytes) { return test_file::Write(dir.filePath(name), bytes); }
 
     Before Take() const
     {

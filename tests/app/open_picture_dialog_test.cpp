@@ -3,6 +3,7 @@
 #include "pictures/loading.h"
 #include "tests/support/bmp_file.h"
 #include "tests/support/modal.h"
+#include "tests/support/test_file.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -37,13 +38,6 @@ void WriteImage(const QString& path, int width, int height, QColor colour, const
     QImage image(width, height, QImage::Format_RGB888);
     image.fill(colour);
     ASSERT_TRUE(image.save(path, format)) << path.toStdString();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
 }
 
 QByteArray ReadBytes(const QString& path)
@@ -191,11 +185,11 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     WriteImage(Path("png.png"), 20, 20, Qt::red, "PNG");
     WriteImage(Path("bitmap-named.jpg"), 20, 20, Qt::red, "BMP");
     WriteImage(Path("noext"), 20, 20, Qt::red, "BMP");
-    WriteBytes(Path("drawing.wmf"), QByteArray("\xD7\xCD\xC6\x9A", 4) + QByteArray(40, '\0'));
-    WriteBytes(Path("garbage.bmp"), QByteArray(200, 'x'));
-    WriteBytes(Path("empty.bmp"), QByteArray());
+    test_file::Write(Path("drawing.wmf"), QByteArray("\xD7\xCD\xC6\x9A", 4) + QByteArray(40, '\0'));
+    test_file::Write(Path("garbage.bmp"), QByteArray(200, 'x'));
+    test_file::Write(Path("empty.bmp"), QByteArray());
     // Cut off right after its headers: the game loads it, the missing rows black.
-    WriteBytes(Path("headers-only.bmp"), ReadBytes(Path("cat.bmp")).left(54));
+    test_file::Write(Path("headers-only.bmp"), ReadBytes(Path("cat.bmp")).left(54));
     // Run-length data stored top-down, which the game refuses.
     bmp_file::BasicBmpFile<QByteArray> rle;
     rle.width = 2;
@@ -204,7 +198,7 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     rle.compression = 1;
     rle.table = bmp_file::Table(256);
     rle.pixels = QByteArray("\x02\x01\x00\x00\x02\x01\x00\x01", 8);
-    WriteBytes(Path("rle-topdown.bmp"), rle.build());
+    test_file::Write(Path("rle-topdown.bmp"), rle.build());
     // A JPEG header claiming 4000 x 2600 in a few hundred bytes: the size is known, the game
     // refuses the pixels.
     QByteArray claim = ReadBytes(Path("photo.jpg"));
@@ -214,7 +208,7 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     claim[sof + 6] = char(2600 & 0xFF);
     claim[sof + 7] = char(4000 >> 8);
     claim[sof + 8] = char(4000 & 0xFF);
-    WriteBytes(Path("claim.jpg"), claim);
+    test_file::Write(Path("claim.jpg"), claim);
     QDir(dir_.path()).mkdir("folder.bmp");
 
     struct Row {

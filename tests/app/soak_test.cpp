@@ -11,6 +11,7 @@
 #include "tests/support/bmp_file.h"
 #include "tests/support/jpeg_file.h"
 #include "tests/support/memory.h"
+#include "tests/support/test_file.h"
 
 #include <QAction>
 #include <QFile>
@@ -89,14 +90,7 @@ protected:
     }
     void AddBad(const QString& name, const QByteArray& bytes) { bad.push_back({Write(name, bytes), 0, 0, false}); }
 
-    QString Write(const QString& name, const QByteArray& bytes)
-    {
-        const QString path = dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        EXPECT_EQ(file.write(bytes), bytes.size());
-        return path;
-    }
+    QString Write(const QString& name, const QByteArray& bytes) { return test_file::Write(dir.filePath(name), bytes); }
 
     QTemporaryDir dir;
     std::vector<PictureFile> good;

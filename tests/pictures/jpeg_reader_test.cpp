@@ -23,6 +23,7 @@
 #include <jerror.h>
 
 #include "tests/support/jpeg_file.h"
+#include "tests/support/test_file.h"
 
 namespace pictures {
 namespace {
@@ -209,12 +210,7 @@ protected:
 
     QString path(const QString& name) const { return dir_.filePath(name); }
 
-    void write(const QString& name, const QByteArray& bytes) const
-    {
-        QFile f(path(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            throw std::runtime_error("cannot write " + name.toStdString());
-    }
+    void write(const QString& name, const QByteArray& bytes) const { test_file::Write(path(name), bytes); }
 
     QByteArray cjpeg(const Raster& raster, const QStringList& options)
     {

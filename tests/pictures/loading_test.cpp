@@ -11,6 +11,7 @@
 
 #include "tests/support/bmp_file.h"
 #include "tests/support/jpeg_file.h"
+#include "tests/support/test_file.h"
 
 #include <stdexcept>
 #include <string>
@@ -53,13 +54,7 @@ protected:
 
     QString path(const QString& name) const { return dir_.filePath(name); }
 
-    QString write(const QString& name, const QByteArray& bytes) const
-    {
-        QFile f(path(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            throw std::runtime_error("cannot write " + name.toStdString());
-        return path(name);
-    }
+    QString write(const QString& name, const QByteArray& bytes) const { return test_file::Write(path(name), bytes); }
 
     // A small colour JPEG made by cjpeg.
     QByteArray jpeg() const
