@@ -3,6 +3,7 @@
 // pixel of an indexed picture names an entry of its colour table.
 
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 #include "pictures/picture.h"
 
 #include <cstdio>

@@ -1,6 +1,7 @@
 #include "pictures/bmp_reader.h"
 
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 #include "pictures/picture.h"
 
 #include <QImage>
@@ -104,11 +105,6 @@ enum class Layout {
     Rgb32,      // 32 bits blue, green, red, unused
     BitFields,  // any other masks, widened pixel by pixel into RGB32
 };
-
-qint64 ImageBytesPerLine(qint64 width, int depth)
-{
-    return ((width * depth + 31) / 32) * 4;
-}
 
 // Plain rows, stored bottom-up unless topDown. Rows or parts of rows the data does not hold
 // are left black (index 0 for indexed pictures).
@@ -432,7 +428,7 @@ Picture ReadBitmap(const QByteArray& file)
     const Bytes in(file);
     const Headers h = ReadHeaders(in);
     PixelFormat f = ChoosePixelFormat(in, h);
-    if (ImageBytesPerLine(h.width, f.depth) * h.height > kMaxPictureBytes)
+    if (BitmapRowBytes(h.width, f.depth) * h.height > kMaxPictureBytes)
         Fail(kBitmapInvalid);
     qint64 tableEnd = 0;
     QVector<QRgb> table = ReadColourTable(in, h, f.tableStart, tableEnd);
@@ -441,7 +437,7 @@ Picture ReadBitmap(const QByteArray& file)
     if (h.pixelOffset > in.size())
         Fail(kBitmapInvalid);
     const qint64 dataStart = std::max(h.pixelOffset, tableEnd);
-    const qint64 stride = ((h.width * h.bpp + 31) / 32) * 4;
+    const qint64 stride = BitmapRowBytes(h.width, h.bpp);
     const qint64 declared = h.imageSize != 0 ? h.imageSize : stride * h.height;
     const qint64 length = std::min(declared, in.size() - dataStart);
     const bool rle = h.compression == kRle8 || h.compression == kRle4;

@@ -17,30 +17,4 @@ inline constexpr const char* kBitmapInvalid = "ビットマップイメージが
 inline constexpr const char* kStreamReadError = "ストリームからの読み込みエラー";
 inline constexpr const char* kOutOfResources = "システム リソースが足りません";
 
-// Largest pixel storage one picture may take. A picture lives up to three times at once
-// (source, work and board), so this keeps the worst case near 3 GiB while leaving room for
-// photos far beyond today's cameras (a 24-bit 100-megapixel picture takes 300 MiB).
-inline constexpr long long kMaxPictureBytes = 1LL << 30;
-inline constexpr int kMaxPictureSide = 65535;
-
-// A file claiming a picture far larger than its data can describe is cut off or made up, and
-// decoding it would fill hundreds of megabytes and take seconds for a file of a few kilobytes.
-// Compressed data packs at most about 512 pixels into a byte: a Huffman-coded JPEG spends at
-// least a bit on every 8 x 8 block of its first scan, a run-length bitmap 2 bytes on a run of at
-// most 255 pixels. The rule allows twice that, counting only the compressed data (a JPEG's
-// entropy-coded scans, not its comments or other segments). An arithmetic-coded JPEG of one
-// flat colour, or a run-length bitmap that is mostly skipped, can pack more; above
-// kPixelsAnyFileMayClaim such files are refused too. Uncompressed bitmaps have a limit of their
-// own: above kPixelsAnyFileMayClaim their pixel rows must all be in the file. Pictures up to
-// kPixelsAnyFileMayClaim load from any file, so a cut-off photo of ordinary size still shows
-// what it holds.
-inline constexpr long long kPixelsAnyFileMayClaim = 1LL << 23;  // 8 megapixels
-inline constexpr long long kMaxPixelsPerDataByte = 1024;
-
-inline bool DataCanHoldPicture(long long dataBytes, long long width, long long height)
-{
-    const long long pixels = width * height;  // both at most kMaxPictureSide: no overflow
-    return pixels <= kPixelsAnyFileMayClaim || pixels / kMaxPixelsPerDataByte <= dataBytes;
-}
-
 }  // namespace pictures

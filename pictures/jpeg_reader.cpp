@@ -1,6 +1,7 @@
 #include "pictures/jpeg_reader.h"
 
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 
 #include <QImage>
 #include <QVector>
@@ -254,12 +255,6 @@ static void LimitScans(j_common_ptr common)
 
 }  // extern "C"
 
-// Bytes one row of a QImage of this width and depth takes (rows are 32-bit aligned).
-long long BytesPerLine(long long width, int depth)
-{
-    return (width * depth + 31) / 32 * 4;
-}
-
 // Allocates the picture's pixels and, for a colour-reduced picture, its colour table from the
 // decoder's colour map. Never throws: RunDecoder cannot let an exception pass.
 bool PrepareImage(DecodeJob* job) noexcept
@@ -402,8 +397,8 @@ void RunDecoder(DecodeJob* job)
     const int depth = reduce ? 8 : 24;
     const bool twoPass = reduce && !grey && !fourInks;
     if (fullWidth > kMaxPictureSide || fullHeight > kMaxPictureSide
-        || BytesPerLine(fullWidth, depth) * fullHeight > kMaxPictureBytes
-        || (twoPass && BytesPerLine(fullWidth, 24) * fullHeight > kMaxPictureBytes)
+        || BitmapRowBytes(fullWidth, depth) * fullHeight > kMaxPictureBytes
+        || (twoPass && BitmapRowBytes(fullWidth, 24) * fullHeight > kMaxPictureBytes)
         || !DataCanHoldPicture(EntropyCodedBytes(*job->file, fullWidth * fullHeight / kMaxPixelsPerDataByte),
                                fullWidth, fullHeight)) {
         job->outcome = Outcome::TooLarge;

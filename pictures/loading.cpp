@@ -2,6 +2,7 @@
 
 #include "pictures/bmp_reader.h"
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 #include "pictures/jpeg_reader.h"
 
 #include <QFile>

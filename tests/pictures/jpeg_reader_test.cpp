@@ -1,6 +1,7 @@
 #include "pictures/jpeg_reader.h"
 
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 #include "pictures/picture.h"
 
 #include <QByteArray>
