@@ -36,4 +36,18 @@ inline bool DataCanHoldPicture(long long dataBytes, long long width, long long h
     return pixels <= kPixelsAnyFileMayClaim || pixels / kMaxPixelsPerDataByte <= dataBytes;
 }
 
+// What a file's data pays for. Any file may make the readers build a working set (pixels,
+// colour-reduction buffers, coefficients) of kFreeWorkingSet; beyond that each byte of coded
+// data (a JPEG's entropy-coded scans, a bitmap's pixel data present in the file) pays for at
+// most kWorkingSetPerDataByte more. Complete files stay far below the rate; a few kilobytes
+// claiming a huge picture do not.
+inline constexpr long long kFreeWorkingSet = 96LL << 20;
+inline constexpr long long kWorkingSetPerDataByte = 16384;
+
+inline bool DataJustifiesWorkingSet(long long workingSetBytes, long long dataBytes)
+{
+    return workingSetBytes <= kFreeWorkingSet
+        || (workingSetBytes - kFreeWorkingSet) / kWorkingSetPerDataByte < dataBytes;
+}
+
 }  // namespace pictures
