@@ -1,9 +1,7 @@
 #include "app/open_picture_dialog.h"
 
+#include "app/picture_pane.h"
 #include "app/scratch_settings.h"
-#include "pictures/display.h"
-#include "pictures/failure.h"
-#include "pictures/loading.h"
 
 #include <QAbstractItemView>
 #include <QDir>
@@ -11,34 +9,11 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QIcon>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QScreen>
-#include <QStyle>
-#include <QToolButton>
-#include <QVBoxLayout>
-#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace picture_dialog {
-namespace {
-
-const QString kNoPicture = QStringLiteral("(なし)");
-const QString kInvalidPicture = QStringLiteral("画像が不正です");
-const QString kNoCaption = QStringLiteral("画像:");
-const QString kPreview = QStringLiteral("プレビュー");
-
-// Room around the picture in the preview window, on each side.
-constexpr int kPreviewMargin = 5;
-
-// The smallest picture area the pane decodes for, before its layout has given it a size.
-constexpr QSize kPaneCover(200, 200);
-
-}  // namespace
 
 std::vector<FileType> ParseFilter(const QString& filter)
 {
@@ -70,182 +45,14 @@ QStringList QtNameFilters(const QString& filter)
     return filters;
 }
 
-QRect FitCentred(QSize picture, const QRect& area)
-{
-    if (picture.isEmpty() || area.isEmpty())
-        return QRect();
-    const qint64 pw = picture.width(), ph = picture.height();
-    const qint64 aw = area.width(), ah = area.height();
-    qint64 w, h;
-    if (pw * ah <= ph * aw) {  // relatively taller than the area: the heights meet
-        h = ah;
-        w = std::max<qint64>(1, (pw * ah + ph / 2) / ph);
-    } else {
-        w = aw;
-        h = std::max<qint64>(1, (ph * aw + pw / 2) / pw);
-    }
-    return QRect(area.x() + int((aw - w) / 2), area.y() + int((ah - h) / 2), int(w), int(h));
-}
-
-QSize PreviewClientSize(QSize picture, QSize available)
-{
-    const int w = std::min<qint64>(qint64(picture.width()) + 2 * kPreviewMargin, qint64(available.width()) * 3 / 4);
-    const int h = std::min<qint64>(qint64(picture.height()) + 2 * kPreviewMargin, qint64(available.height()) * 3 / 4);
-    return QSize(w, h);
-}
-
-PaneLoad LoadPaneFile(const QString& path, QSize cover)
-{
-    PaneLoad load;
-    if (path.isEmpty() || !QFileInfo(path).isFile())
-        return load;
-    // The game's own general loader, so the pane shows what the game would load and refuses
-    // what it refuses; JPEG files are decoded only as large as the pane needs.
-    QSize size;
-    try {
-        const pictures::Picture picture = pictures::LoadRegisteredPicture(path, cover, &size);
-        if (!picture.isEmpty()) {
-            load.state = PictureState::Shown;
-            load.size = size;
-            // A picture far larger than it is shown (a bitmap is read whole) is sampled down
-            // once, as the board's display does, so that painting never smooths megapixels.
-            const QSize keep = FitCentred(picture.image().size(), QRect(QPoint(), cover)).size() * 2;
-            load.image = picture.width() > keep.width() && picture.height() > keep.height()
-                             ? pictures::StretchForDisplay(picture, keep.width(), keep.height())
-                             : picture.image();
-        }
-    } catch (const pictures::Failure&) {
-        // A JPEG file whose header gave its size but whose pixels cannot be decoded.
-        if (!size.isEmpty()) {
-            load.state = PictureState::Invalid;
-            load.size = size;
-        }
-    }
-    return load;
-}
-
-PictureView::PictureView(QWidget* parent) : QFrame(parent)
-{
-    setAutoFillBackground(true);
-    setBackgroundRole(QPalette::Window);
-}
-
-void PictureView::SetPicture(PictureState state, const QImage& image)
-{
-    state_ = state;
-    image_ = state == PictureState::Shown ? image : QImage();
-    scaled_ = QImage();
-    update();
-}
-
-QString PictureView::ShownText() const
-{
-    switch (state_) {
-    case PictureState::Shown: return QString();
-    case PictureState::Invalid: return kInvalidPicture;
-    case PictureState::None: break;
-    }
-    return kNoPicture;
-}
-
-void PictureView::paintEvent(QPaintEvent* event)
-{
-    QFrame::paintEvent(event);
-    QPainter painter(this);
-    const QRect area = contentsRect();
-    if (state_ != PictureState::Shown) {
-        painter.drawText(area, Qt::AlignCenter, ShownText());
-        return;
-    }
-    const QRect target = FitCentred(image_.size(), area);
-    if (target.isEmpty())
-        return;
-    if (scaled_.size() != target.size()) {
-        scaled_ = target.size() == image_.size()
-                      ? image_
-                      : image_.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    }
-    painter.drawImage(target.topLeft(), scaled_);
-}
-
-PicturePane::PicturePane(QWidget* parent)
-    : QWidget(parent), caption_(new QLabel(this)), previewButton_(new QToolButton(this)), view_(new PictureView(this))
-{
-    previewButton_->setToolTip(kPreview);
-    previewButton_->setIcon(QIcon::fromTheme(QStringLiteral("zoom-in"),
-                                             style()->standardIcon(QStyle::SP_FileDialogContentsView)));
-    view_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    view_->setMinimumSize(64, 64);
-
-    auto* top = new QHBoxLayout;
-    top->addWidget(caption_, 1);
-    top->addWidget(previewButton_);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addLayout(top);
-    layout->addWidget(view_, 1);
-    setMinimumWidth(180);
-
-    connect(previewButton_, &QToolButton::clicked, this, &PicturePane::OpenPreview);
-    ShowFile(QString());
-}
-
-void PicturePane::ShowFile(const QString& path)
-{
-    path_ = path;
-    load_ = LoadPaneFile(path, view_->contentsRect().size().expandedTo(kPaneCover));
-    if (load_.state == PictureState::None)
-        caption_->setText(kNoCaption);
-    else
-        caption_->setText(QStringLiteral(" (%1x%2)").arg(load_.size.width()).arg(load_.size.height()));
-    previewButton_->setEnabled(load_.state != PictureState::None);
-    view_->SetPicture(load_.state, load_.image);
-}
-
-void PicturePane::OpenPreview()
-{
-    if (load_.state == PictureState::None)
-        return;
-    PicturePreviewWindow window(path_, load_.size, this);
-    window.exec();
-}
-
-PicturePreviewWindow::PicturePreviewWindow(const QString& path, QSize pictureSize, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      view_(new PictureView(this))
-{
-    setWindowTitle(kPreview);
-    setModal(true);
-    view_->setFrameStyle(QFrame::NoFrame);
-    view_->setContentsMargins(kPreviewMargin, kPreviewMargin, kPreviewMargin, kPreviewMargin);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(view_);
-
-    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const QSize client = PreviewClientSize(pictureSize, available.size());
-    resize(client);
-    // An explicit position also keeps QDialog from centring the window over its parent.
-    move(available.center() - QPoint(client.width() / 2, client.height() / 2));
-
-    // Read again, as large as this window shows it.
-    const PaneLoad load = LoadPaneFile(path, client - QSize(2 * kPreviewMargin, 2 * kPreviewMargin));
-    view_->SetPicture(load.state, load.image);
-}
-
 }  // namespace picture_dialog
 
-TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : owner_(owner)
-{
-}
+namespace {
 
-bool TOpenPictureDialog::Execute()
-{
-    using picture_dialog::PicturePane;
+using picture_dialog::PicturePane;
 
-    const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
-    QFileDialog dialog(owner_);
+void SetUpFileTypes(QFileDialog& dialog, const QStringList& filters, int filterIndex)
+{
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -253,14 +60,17 @@ bool TOpenPictureDialog::Execute()
     // then fails with the game's own message.
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setSizeGripEnabled(true);
-
-    const QStringList filters = picture_dialog::QtNameFilters(Filter);
     dialog.setNameFilters(filters);
     if (!filters.isEmpty()) {
-        const int index = FilterIndex >= 1 && FilterIndex <= filters.size() ? FilterIndex : 1;
+        const int index = filterIndex >= 1 && filterIndex <= filters.size() ? filterIndex : 1;
         dialog.selectNameFilter(filters[index - 1]);
     }
+}
 
+// Puts the pane beside the file list and has it follow the file the dialog would open.
+// Returns how to show a file in it.
+std::function<void(const QString&)> AttachPane(QFileDialog& dialog)
+{
     auto* pane = new PicturePane(&dialog);
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
         grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
@@ -296,28 +106,50 @@ bool TOpenPictureDialog::Execute()
                 show(rows.first().data(QFileSystemModel::FilePathRole).toString());
         });
     }
+    return show;
+}
 
-    // Start on the last confirmed file when it is still there, else in the initial folder
-    // (relative to the current directory) when it exists, else in the current directory.
-    const QFileInfo last(FileName);
-    const bool startOnLast = !FileName.isEmpty() && last.isFile();
-    if (startOnLast) {
+// Starts on the last confirmed file when it is still there, else in the initial folder
+// (relative to the current directory) when it exists, else in the current directory.
+// Returns the file preselected, if any.
+QString StartOnLastChoice(QFileDialog& dialog, const QString& fileName, const QString& initialDir)
+{
+    const QFileInfo last(fileName);
+    if (!fileName.isEmpty() && last.isFile()) {
         dialog.setDirectory(last.absolutePath());
         dialog.selectFile(last.absoluteFilePath());
-    } else {
-        const QString initial = QDir::current().absoluteFilePath(InitialDir);
-        dialog.setDirectory(!InitialDir.isEmpty() && QFileInfo(initial).isDir() ? initial : QDir::currentPath());
+        return last.absoluteFilePath();
     }
+    const QString initial = QDir::current().absoluteFilePath(initialDir);
+    dialog.setDirectory(!initialDir.isEmpty() && QFileInfo(initial).isDir() ? initial : QDir::currentPath());
+    return QString();
+}
 
+}  // namespace
+
+TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : owner_(owner)
+{
+}
+
+bool TOpenPictureDialog::Execute()
+{
+    const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
+    QFileDialog dialog(owner_);
+    const QStringList filters = picture_dialog::QtNameFilters(Filter);
+    SetUpFileTypes(dialog, filters, FilterIndex);
+    const auto showInPane = AttachPane(dialog);
     // The file list fills in later, so the pane is told about the preselected file directly.
-    show(startOnLast ? last.absoluteFilePath() : QString());
+    showInPane(StartOnLastChoice(dialog, FileName, InitialDir));
 
-    if (dialog.exec() != QDialog::Accepted)
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
-    const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty())
-        return false;
-    FileName = QFileInfo(files.first()).absoluteFilePath();
+    KeepChoice(dialog, filters);
+    return true;
+}
+
+void TOpenPictureDialog::KeepChoice(const QFileDialog& dialog, const QStringList& filters)
+{
+    FileName = QFileInfo(dialog.selectedFiles().first()).absoluteFilePath();
     // With the details hidden, Qt 6.4 reports the chosen type by its shown description.
     const QString chosen = dialog.selectedNameFilter();
     const std::vector<picture_dialog::FileType> types = picture_dialog::ParseFilter(Filter);
@@ -327,5 +159,4 @@ bool TOpenPictureDialog::Execute()
             break;
         }
     }
-    return true;
 }

@@ -3,7 +3,7 @@
 
 #include "bench/cases.h"
 #include "app/form1.h"
-#include "app/open_picture_dialog.h"
+#include "app/picture_pane.h"
 #include "pictures/loading.h"
 
 #include <QFile>

@@ -1,4 +1,5 @@
 #include "app/open_picture_dialog.h"
+#include "app/picture_pane.h"
 
 #include "pictures/loading.h"
 #include "tests/support/bmp_file.h"
