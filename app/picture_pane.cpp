@@ -179,6 +179,8 @@ PicturePreviewWindow::PicturePreviewWindow(const QString& path, QSize pictureSiz
     setWindowTitle(kPreview);
     setModal(true);
     view_->setFrameStyle(QFrame::NoFrame);
+    // The window colour (the edit boxes' white), where the pane keeps the dialog's face.
+    view_->setBackgroundRole(QPalette::Base);
     view_->setContentsMargins(kPreviewMargin, kPreviewMargin, kPreviewMargin, kPreviewMargin);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -354,6 +354,10 @@ TEST_F(PicturePaneTest, PreviewButtonOpensAModalPreviewThatEscapeCloses)
             EXPECT_LE(std::abs(offset.x()), 1) << row.name;
             EXPECT_LE(std::abs(offset.y()), 1) << row.name;
             EXPECT_EQ(window->findChild<picture_dialog::PictureView*>()->ShownText(), QString()) << row.name;
+            // The picture sits on the window colour, white like the edit boxes, not button-face grey.
+            const QColor margin = window->grab().toImage().pixel(1, 1);
+            EXPECT_EQ(margin, window->palette().color(QPalette::Base)) << row.name;
+            EXPECT_NE(margin, window->palette().color(QPalette::Button)) << row.name;
             QTest::keyClick(window, Qt::Key_Escape);
         });
         PreviewButton(&pane)->click();
