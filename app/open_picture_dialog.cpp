@@ -109,13 +109,13 @@ std::function<void(const QString&)> AttachPane(QFileDialog& dialog)
     return show;
 }
 
-// Starts on the last confirmed file when it is still there, else in the initial folder
-// (relative to the current directory) when it exists, else in the current directory.
-// Returns the file preselected, if any.
+// Starts on the last confirmed name in its folder, whether the file is there or not, else in
+// the initial folder (relative to the current directory) when it exists, else in the current
+// directory. Returns the name preselected, if any.
 QString StartOnLastChoice(QFileDialog& dialog, const QString& fileName, const QString& initialDir)
 {
     const QFileInfo last(fileName);
-    if (!fileName.isEmpty() && last.isFile()) {
+    if (!fileName.isEmpty() && last.absoluteDir().exists()) {
         dialog.setDirectory(last.absolutePath());
         dialog.selectFile(last.absoluteFilePath());
         return last.absoluteFilePath();

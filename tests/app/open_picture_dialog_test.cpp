@@ -497,19 +497,33 @@ TEST_F(OpenPictureDialogTest, AcceptsATypedNameOfAMissingFileAsAFullName)
     EXPECT_TRUE(QFileInfo(dialog.FileName).isAbsolute());
     EXPECT_EQ(dialog.FilterIndex, 3);
 
-    // A missing last file is not preselected: the dialog starts in the initial folder again.
+    // The next opening starts on that name in its folder; a name whose folder is gone starts
+    // in the initial folder.
     QDir(dir_.path()).mkdir("other");
-    WriteImage(dir_.filePath("other/x.bmp"), 8, 8, Qt::red, "BMP");
-    dialog.FileName = dir_.filePath("other/gone.bmp");
-    bool opened = false;
-    modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
-        opened = true;
-        EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.filePath("pic")).absolutePath());
-        EXPECT_EQ(Caption(fd->findChild<picture_dialog::PicturePane*>()), QStringLiteral("画像:"));
-        fd->reject();
-    });
-    EXPECT_FALSE(dialog.Execute());
-    EXPECT_TRUE(opened);
+    struct Row {
+        QString fileName, folder, typed;
+    };
+    const Row rows[] = {
+        {Pic("nothere.bmp"), Pic(""), QStringLiteral("nothere.bmp")},
+        {dir_.filePath("other/gone.bmp"), dir_.filePath("other"), QStringLiteral("gone.bmp")},
+        {dir_.filePath("vanished/x.bmp"), Pic(""), QString()},
+    };
+    for (const Row& row : rows) {
+        dialog.FileName = row.fileName;
+        bool opened = false;
+        modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
+            opened = true;
+            EXPECT_EQ(QDir(fd->directory()).absolutePath().toStdString(), QDir(row.folder).absolutePath().toStdString());
+            EXPECT_EQ(modal::FileNameEdit(fd)->text().toStdString(), row.typed.toStdString());
+            auto* pane = fd->findChild<picture_dialog::PicturePane*>();
+            EXPECT_EQ(Caption(pane), QStringLiteral("画像:"));
+            EXPECT_EQ(PictureText(pane), QStringLiteral("(なし)"));
+            fd->reject();
+        });
+        EXPECT_FALSE(dialog.Execute());
+        EXPECT_TRUE(opened);
+        EXPECT_EQ(dialog.FileName, row.fileName) << "a cancel keeps the last confirmed name";
+    }
 }
 
 TEST_F(OpenPictureDialogTest, StartsInTheCurrentDirectoryWhenTheInitialFolderIsMissing)
