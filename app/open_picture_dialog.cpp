@@ -67,62 +67,60 @@ void SetUpFileTypes(QFileDialog& dialog, const QStringList& filters, int filterI
     }
 }
 
-// Puts the pane beside the file list and has it follow the file the dialog would open.
-// Returns how to show a file in it.
-std::function<void(const QString&)> AttachPane(QFileDialog& dialog)
+// Puts the pane beside the file list. It shows the file 開く would open: the file selected in
+// the list, else the name typed in the name box, so it never shows one file while the name box
+// names another. Returns the call that brings it up to date.
+std::function<void()> AttachPane(QFileDialog& dialog)
 {
     auto* pane = new PicturePane(&dialog);
     if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
         grid->addWidget(pane, 0, grid->columnCount(), grid->rowCount(), 1);
     else if (dialog.layout())
         dialog.layout()->addWidget(pane);
-    // The list's current file and its selection often change together: the pane decodes once.
+    // Several signals come with one change: the pane decodes once.
     auto shown = std::make_shared<QString>();
-    auto show = [pane, shown](const QString& path) {
-        if (!path.isEmpty() && path == *shown)
+    auto follow = [&dialog, pane, shown] {
+        const QString path = dialog.selectedFiles().value(0);
+        if (path == *shown)
             return;
         *shown = path;
         pane->ShowFile(path);
     };
-    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, show);
-    // A new folder starts with nothing selected.
-    QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, [show] { show(QString()); });
+    QObject::connect(&dialog, &QFileDialog::currentChanged, pane, follow);
+    QObject::connect(&dialog, &QFileDialog::directoryEntered, pane, follow);
 
-    // While a path is typed, the file list can keep a folder it selected on the way, and 開く
-    // would then open that folder instead of the file. A typed name of an existing file wins.
     auto* nameBox = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     auto* list = dialog.findChild<QAbstractItemView*>(QStringLiteral("listView"));
     if (nameBox && list && list->selectionModel()) {
-        QObject::connect(nameBox, &QLineEdit::textChanged, &dialog, [&dialog, list](const QString& text) {
-            const QString typed = dialog.directory().absoluteFilePath(text);
-            if (QFileInfo(typed).isFile() && dialog.selectedFiles() != QStringList{typed})
-                list->selectionModel()->clearSelection();
-        });
-        // A typed name selects its file in the list without making it current: the pane
-        // follows the selection too, so it never shows less than the list highlights.
-        QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, pane, [list, show] {
+        // The list keeps a selection the typed name does not match (a folder passed on the
+        // way, a file the type hides, a name not there), and 開く would open that instead:
+        // a typed name wins.
+        QObject::connect(nameBox, &QLineEdit::textChanged, pane, [&dialog, list, follow](const QString& text) {
             const QModelIndexList rows = list->selectionModel()->selectedRows();
-            if (rows.size() == 1)
-                show(rows.first().data(QFileSystemModel::FilePathRole).toString());
+            const QString typed = QDir::cleanPath(dialog.directory().absoluteFilePath(text));
+            if (!text.isEmpty() && !rows.isEmpty() &&
+                (rows.size() > 1 || rows.first().data(QFileSystemModel::FilePathRole).toString() != typed))
+                list->selectionModel()->clearSelection();
+            follow();
         });
+        QObject::connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, pane, follow);
     }
-    return show;
+    return follow;
 }
 
 // Starts on the last confirmed name in its folder, whether the file is there or not, else in
 // the initial folder (relative to the current directory) when it exists, else in the current
-// directory. Returns the name preselected, if any.
-QString StartOnLastChoice(QFileDialog& dialog, const QString& fileName, const QString& initialDir)
+// directory.
+void StartOnLastChoice(QFileDialog& dialog, const QString& fileName, const QString& initialDir)
 {
     const QFileInfo last(fileName);
     if (!fileName.isEmpty() && last.absoluteDir().exists()) {
         dialog.setDirectory(last.absolutePath());
         dialog.selectFile(last.absoluteFilePath());
-        return last.absoluteFilePath();
+        return;
     }
     const QString initial = QDir::current().absoluteFilePath(initialDir);
     dialog.setDirectory(!initialDir.isEmpty() && QFileInfo(initial).isDir() ? initial : QDir::currentPath());
-    return QString();
 }
 
 }  // namespace
@@ -137,9 +135,9 @@ bool TOpenPictureDialog::Execute()
     QFileDialog dialog(owner_);
     const QStringList filters = picture_dialog::QtNameFilters(Filter);
     SetUpFileTypes(dialog, filters, FilterIndex);
-    const auto showInPane = AttachPane(dialog);
-    // The file list fills in later, so the pane is told about the preselected file directly.
-    showInPane(StartOnLastChoice(dialog, FileName, InitialDir));
+    const auto updatePane = AttachPane(dialog);
+    StartOnLastChoice(dialog, FileName, InitialDir);
+    updatePane();
 
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;

@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -90,6 +91,20 @@ QSet<QString> ListedNames(QFileDialog* dialog, const QSet<QString>& expected)
     return names;
 }
 
+// Clicks a file in the dialog's list, as the player would, then gives the name box the focus.
+void ClickFile(QFileDialog* dialog, const QString& path)
+{
+    auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* model = dialog->findChild<QFileSystemModel*>();
+    ASSERT_TRUE(tree && model);
+    const QRect row = tree->visualRect(model->index(path));
+    ASSERT_TRUE(row.isValid()) << path.toStdString();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, row.center());
+    QApplication::setActiveWindow(dialog);
+    modal::FileNameEdit(dialog)->setFocus();
+    modal::FileNameEdit(dialog)->selectAll();
+}
+
 }  // namespace
 
 TEST(OpenPictureFilter, SplitsDescriptionsAndPatterns)
@@ -155,26 +170,32 @@ TEST(PreviewWindowSize, PictureWithMarginCappedAtThreeQuartersOfTheScreen)
         EXPECT_EQ(picture_dialog::PreviewClientSize(row.picture, row.available), row.expected) << row.name;
 }
 
-class PicturePaneTest : public testing::Test {
-protected:
-    void SetUp() override
+// The pane knows JPEG names only once start-up has registered them: registered for a test's
+// length unless they already are.
+class JpegFormats {
+public:
+    JpegFormats() : registeredHere_(!pictures::FindPictureFormat("jpg"))
     {
-        ASSERT_TRUE(dir_.isValid());
-        // The pane knows JPEG names only once start-up has registered them.
-        if (!pictures::FindPictureFormat("jpg")) {
+        if (registeredHere_)
             pictures::RegisterJpegFormats();
-            registeredHere_ = true;
-        }
     }
-    void TearDown() override
+    ~JpegFormats()
     {
         if (registeredHere_)
             pictures::UnregisterJpegFormats();
     }
+
+private:
+    bool registeredHere_;
+};
+
+class PicturePaneTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
     QString Path(const QString& name) const { return dir_.filePath(name); }
 
+    JpegFormats formats_;
     QTemporaryDir dir_;
-    bool registeredHere_ = false;
 };
 
 TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
@@ -395,6 +416,7 @@ protected:
     void TearDown() override { QDir::setCurrent(saved_); }
     QString Pic(const QString& name) const { return QDir(dir_.filePath("pic")).absoluteFilePath(name); }
 
+    JpegFormats formats_;
     QTemporaryDir dir_;
     QString saved_;
 };
@@ -425,18 +447,26 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
         const QSet<QString> jpegs = {"c.jpg", "d.jpeg"};
         EXPECT_EQ(ListedNames(fd, jpegs), jpegs);
 
-        // The pane sits in the dialog and follows the file list.
+        // The pane sits in the dialog and shows what the name box names, also a file the type
+        // hides, starting each time from a file clicked in the list.
         auto* pane = fd->findChild<picture_dialog::PicturePane*>();
         ASSERT_NE(pane, nullptr);
         EXPECT_EQ(Caption(pane), QStringLiteral("画像:"));
-        emit fd->currentChanged(Pic("a.bmp"));
-        EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
-        // A typed name selects its file in the list, and the pane follows that too.
-        fd->selectNameFilter(filters[2]);
-        EXPECT_EQ(ListedNames(fd, all), all);
-        emit fd->currentChanged(QString());
-        QTest::keyClicks(modal::FileNameEdit(fd), QStringLiteral("a.bmp"));
-        EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
+        WriteImage(Pic("hidden.bmp"), 24, 18, Qt::red, "BMP");
+        struct Row {
+            QString typed, caption;
+        };
+        const QString none = QStringLiteral("画像:");
+        for (const Row& row : {Row{QStringLiteral("hidden.bmp"), QStringLiteral(" (24x18)")},
+                               Row{QStringLiteral("nothere.jpg"), none}, Row{QStringLiteral("c.jp"), none},
+                               Row{QStringLiteral("e.png"), none}, Row{QStringLiteral("d.jpeg"), QStringLiteral(" (40x30)")}}) {
+            ClickFile(fd, Pic("c.jpg"));
+            EXPECT_EQ(modal::FileNameEdit(fd)->text(), QStringLiteral("c.jpg"));
+            EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
+            QTest::keyClicks(modal::FileNameEdit(fd), row.typed);
+            EXPECT_EQ(Caption(pane), row.caption) << row.typed.toStdString();
+            EXPECT_EQ(PictureText(pane), row.caption == none ? QStringLiteral("(なし)") : QString()) << row.typed.toStdString();
+        }
         fd->reject();
     });
     EXPECT_FALSE(dialog.Execute());
@@ -513,8 +543,8 @@ TEST_F(OpenPictureDialogTest, AcceptsATypedNameOfAMissingFileAsAFullName)
         bool opened = false;
         modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
             opened = true;
-            EXPECT_EQ(QDir(fd->directory()).absolutePath().toStdString(), QDir(row.folder).absolutePath().toStdString());
-            EXPECT_EQ(modal::FileNameEdit(fd)->text().toStdString(), row.typed.toStdString());
+            EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(row.folder).absolutePath());
+            EXPECT_EQ(modal::FileNameEdit(fd)->text(), row.typed);
             auto* pane = fd->findChild<picture_dialog::PicturePane*>();
             EXPECT_EQ(Caption(pane), QStringLiteral("画像:"));
             EXPECT_EQ(PictureText(pane), QStringLiteral("(なし)"));
