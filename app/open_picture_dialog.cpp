@@ -51,6 +51,33 @@ namespace {
 
 using picture_dialog::PicturePane;
 
+// Qt's file dialog, where a wildcard confirmed in the name box ("*", "*.jpg", "a*;b*", or
+// with a folder before it) filters the list, as desktop file dialogs do, instead of naming
+// a file. The file type chosen next filters by its own patterns again.
+class PictureFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override
+    {
+        auto* nameBox = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* model = findChild<QFileSystemModel*>();
+        const QString typed = nameBox ? nameBox->text().trimmed() : QString();
+        if (!model || (!typed.contains(QLatin1Char('*')) && !typed.contains(QLatin1Char('?')))) {
+            QFileDialog::accept();
+            return;
+        }
+        QStringList patterns;
+        for (const QString& part : typed.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QFileInfo named(directory().absoluteFilePath(part.trimmed()));
+            if (named.absoluteDir() != directory() && named.absoluteDir().exists())
+                setDirectory(named.absolutePath());
+            patterns.append(named.fileName());
+        }
+        model->setNameFilters(patterns);
+    }
+};
+
 void SetUpFileTypes(QFileDialog& dialog, const QStringList& filters, int filterIndex)
 {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -132,7 +159,7 @@ TOpenPictureDialog::TOpenPictureDialog(QWidget* owner) : owner_(owner)
 bool TOpenPictureDialog::Execute()
 {
     const ScratchSettings settings;  // outlives the dialog, which writes its history when destroyed
-    QFileDialog dialog(owner_);
+    PictureFileDialog dialog(owner_);
     const QStringList filters = picture_dialog::QtNameFilters(Filter);
     SetUpFileTypes(dialog, filters, FilterIndex);
     const auto updatePane = AttachPane(dialog);

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <gtest/gtest.h>
 
 using picture_dialog::PictureState;
@@ -467,6 +468,20 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
             EXPECT_EQ(Caption(pane), row.caption) << row.typed.toStdString();
             EXPECT_EQ(PictureText(pane), row.caption == none ? QStringLiteral("(なし)") : QString()) << row.typed.toStdString();
         }
+
+        // A wildcard confirmed in the name box filters the list instead of naming a file; a type
+        // chosen afterwards filters by its own patterns again.
+        const QSet<QString> everything = {"a.bmp", "B.BMP", "c.jpg", "d.jpeg", "e.png", "hidden.bmp"};
+        const QSet<QString> anyBitmap = {"a.bmp", "B.BMP", "hidden.bmp"};
+        for (const auto& [typed, listed] : {std::pair{QStringLiteral("*"), everything},
+                                            std::pair{QStringLiteral("*.bmp"), anyBitmap},
+                                            std::pair{QStringLiteral("?.jp*;e.*"), QSet<QString>{"c.jpg", "d.jpeg", "e.png"}}}) {
+            modal::TypeAndConfirm(fd, typed);
+            ASSERT_TRUE(fd->isVisible()) << typed.toStdString();
+            EXPECT_EQ(ListedNames(fd, listed), listed) << typed.toStdString();
+        }
+        fd->selectNameFilter(filters[1]);
+        EXPECT_EQ(ListedNames(fd, jpegs), jpegs);
         fd->reject();
     });
     EXPECT_FALSE(dialog.Execute());
