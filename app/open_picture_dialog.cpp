@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QTreeView>
 #include <functional>
 #include <memory>
 
@@ -135,6 +137,20 @@ std::function<void()> AttachPane(QFileDialog& dialog)
     return follow;
 }
 
+// The size, type and date columns as wide as their texts, whatever the locale writes there;
+// the name column takes the rest. The dialog sized itself before the pane joined it: it opens
+// wide enough for both.
+void FitColumns(QFileDialog& dialog)
+{
+    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    dialog.resize(dialog.size().expandedTo(dialog.sizeHint()));
+}
+
 // Starts on the last confirmed name in its folder, whether the file is there or not, else in
 // the initial folder (relative to the current directory) when it exists, else in the current
 // directory.
@@ -163,6 +179,7 @@ bool TOpenPictureDialog::Execute()
     const QStringList filters = picture_dialog::QtNameFilters(Filter);
     SetUpFileTypes(dialog, filters, FilterIndex);
     const auto updatePane = AttachPane(dialog);
+    FitColumns(dialog);
     StartOnLastChoice(dialog, FileName, InitialDir);
     updatePane();
 

@@ -13,9 +13,12 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QScreen>
 #include <QSet>
@@ -23,7 +26,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <QTreeView>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -489,6 +494,58 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
     // A cancel changes nothing, not even the file type chosen meanwhile.
     EXPECT_EQ(dialog.FileName, QString());
     EXPECT_EQ(dialog.FilterIndex, 3);
+}
+
+TEST_F(OpenPictureDialogTest, SizeTypeAndDateReadWholeAtTheOpeningSize)
+{
+    // The toolkit's own texts in Japanese, as the program loads them at start-up.
+    QTranslator japanese;
+    ASSERT_TRUE(japanese.load(QStringLiteral("qt_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    const QLocale saved;
+    for (const QLocale& locale : {QLocale(QLocale::Japanese, QLocale::Japan), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::German, QLocale::Germany)}) {
+        QLocale::setDefault(locale);
+        const bool inJapanese = locale.language() == QLocale::Japanese;
+        if (inJapanese)
+            QApplication::installTranslator(&japanese);
+        TOpenPictureDialog dialog(nullptr);
+        modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
+            const QSet<QString> all = {"a.bmp", "B.BMP", "c.jpg", "d.jpeg"};
+            EXPECT_EQ(ListedNames(fd, all), all);
+            auto* tree = fd->findChild<QTreeView*>(QStringLiteral("treeView"));
+            ASSERT_NE(tree, nullptr);
+            const QHeaderView* header = tree->header();
+            // The width the column's heading and longest text ask for.
+            const auto wanted = [&](int column) {
+                QStyleOptionViewItem option;
+                option.initFrom(tree);
+                int width = header->sectionSizeHint(column);
+                const QModelIndex root = tree->rootIndex();
+                for (int row = 0; row < tree->model()->rowCount(root); ++row) {
+                    const QModelIndex index = tree->model()->index(row, column, root);
+                    width = std::max(width, tree->itemDelegateForIndex(index)->sizeHint(option, index).width());
+                }
+                return width;
+            };
+            // Each column as wide as its texts (filled in as the files are examined) and inside
+            // the list without scrolling.
+            const auto whole = [&](int column) {
+                return header->sectionSize(column) >= wanted(column) &&
+                       header->sectionViewportPosition(column) + header->sectionSize(column) <= tree->viewport()->width();
+            };
+            for (int column = 1; column <= 3; ++column) {
+                EXPECT_TRUE(QTest::qWaitFor([&] { return whole(column); }, 5000))
+                    << locale.name().toStdString() << " column " << column << ": " << header->sectionSize(column)
+                    << " px for " << wanted(column) << " at " << header->sectionViewportPosition(column) << " in "
+                    << tree->viewport()->width();
+            }
+            fd->reject();
+        });
+        EXPECT_FALSE(dialog.Execute());
+        if (inJapanese)
+            QApplication::removeTranslator(&japanese);
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST_F(OpenPictureDialogTest, RemembersTheConfirmedFileAndTypeButNotACancelledOne)
