@@ -35,7 +35,12 @@ const QColor kDisabledText(0x6D, 0x6D, 0x6D);
 QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool bold)
 {
     auto* edit = new QLineEdit(text, parent);
-    edit->setFont(LayoutFont(kProportionalGothic, 35, bold));
+    // The stand-in face sets its kana wider than the layout's face, so "16ピース" would lose a
+    // third of its last character to the box: 2 pixels less after each character fit every
+    // text of the layout, in the layout's box and face.
+    QFont font = LayoutFont(kProportionalGothic, 35, bold);
+    font.setLetterSpacing(QFont::AbsoluteSpacing, -2);
+    edit->setFont(font);
     edit->setGeometry(geometry);
     edit->setEnabled(false);
     edit->setFocusPolicy(Qt::NoFocus);

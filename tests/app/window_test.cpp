@@ -14,6 +14,8 @@
 #include <QMenuBar>
 #include <QSet>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -105,17 +107,28 @@ double Luminance(QRgb c)
     return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
 }
 
+// The width QLineEdit draws its text in: inside the frame, less its own 2-pixel margins.
+int TextRoom(const QLineEdit* edit)
+{
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.rect = edit->contentsRect();
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).marginsRemoved(edit->textMargins()).width() - 2 * 2;
+}
+
 TEST_F(Window, EditTextIsReadableAndShownFromItsStart)
 {
-    form->N811->Action()->trigger();  // "81ピース" is wider than the box
-    const QImage whole = form->Edit2->grab().toImage();
-    form->Edit2->setText(QStringLiteral("81"));
-    const QImage digits = form->Edit2->grab().toImage();
-    const int digitsEnd = form->Edit2->fontMetrics().horizontalAdvance(QStringLiteral("81")) + 2;
+    form->Edit1->setText(QStringLiteral("1000回目"));  // wider than the box
+    ASSERT_GT(form->Edit1->fontMetrics().horizontalAdvance(form->Edit1->text()), TextRoom(form->Edit1));
+    const QImage whole = form->Edit1->grab().toImage();
+    form->Edit1->setText(QStringLiteral("1000"));
+    const QImage digits = form->Edit1->grab().toImage();
+    const int digitsEnd = form->Edit1->fontMetrics().horizontalAdvance(QStringLiteral("1000")) + 2;
     EXPECT_EQ(whole.copy(0, 0, digitsEnd, whole.height()), digits.copy(0, 0, digitsEnd, digits.height()));
 
     const QRgb background = digits.pixel(digits.width() - 5, digits.height() / 2);
-    EXPECT_EQ(QColor(background), form->Edit2->palette().color(QPalette::Active, QPalette::Base));
+    EXPECT_EQ(QColor(background), form->Edit1->palette().color(QPalette::Active, QPalette::Base));
     double darkest = 1;
     for (int y = 0; y < digits.height(); ++y)
         for (int x = 4; x < digitsEnd; ++x)
@@ -164,6 +177,7 @@ TEST_F(Window, SettingItemsStopTheGameAndMoveTheRadioMarkWithinTheirGroup)
         else
             EXPECT_EQ(form->Game.TimeLimit, row.limit);
         EXPECT_EQ(form->Edit2->text(), QString::fromUtf8(row.pieces));
+        EXPECT_LE(form->Edit2->fontMetrics().horizontalAdvance(form->Edit2->text()), TextRoom(form->Edit2)) << "read whole";
         EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
         for (TMenuItem* item : (row.side ? form->N5 : form->N6)->Items()) {
             EXPECT_EQ(item->Checked(), item == row.item) << item->Caption().toStdString();
