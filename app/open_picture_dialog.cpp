@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QScreen>
 #include <QTreeView>
 #include <functional>
 #include <memory>
@@ -148,7 +149,10 @@ void FitColumns(QFileDialog& dialog)
         header->setSectionResizeMode(QHeaderView::ResizeToContents);
         header->setSectionResizeMode(0, QHeaderView::Stretch);
     }
-    dialog.resize(dialog.size().expandedTo(dialog.sizeHint()));
+    QSize size = dialog.size().expandedTo(dialog.sizeHint());
+    if (const QScreen* screen = dialog.screen())
+        size = size.boundedTo(screen->availableSize());
+    dialog.resize(size);
 }
 
 // Starts on the last confirmed name in its folder, whether the file is there or not, else in
