@@ -151,6 +151,16 @@ TEST_F(Loading, AFileOfTheWrongKindIsRefusedFromItsFirstBytes)
     EXPECT_EQ(message(path("zeros.bmp")), kBitmapInvalid);
 }
 
+TEST_F(Loading, ABitmapIsReadNoFurtherThanItsRows)
+{
+    // Whatever follows the rows is never read, however large: here 3 GB of zeros (sparse).
+    QFile file(write("tail.bmp", TinyBitmap()));
+    ASSERT_TRUE(file.resize(3LL << 30));
+    const Picture picture = LoadPictureFile(file.fileName());
+    EXPECT_EQ(picture.width(), 3);
+    EXPECT_EQ(picture.height(), 2);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Registry
 
