@@ -41,10 +41,10 @@ void OpenForReading(QFile& file, QIODevice::OpenMode mode)
 std::vector<PictureFormat>& Registry()
 {
     static std::vector<PictureFormat> formats = {
-        {"wmf", "メタファイル", PictureKind::Metafile},
-        {"emf", "エンハンス メタファイル", PictureKind::Metafile},
-        {"ico", "アイコン", PictureKind::Icon},
-        {"bmp", "ビットマップ", PictureKind::Bitmap},
+        {"wmf", PictureKind::Metafile},
+        {"emf", PictureKind::Metafile},
+        {"ico", PictureKind::Icon},
+        {"bmp", PictureKind::Bitmap},
     };
     return formats;
 }
@@ -135,8 +135,8 @@ void RegisterJpegFormats()
     });
     if (present)
         return;
-    formats.push_back({"jpeg", "JPEG イメージファイル", PictureKind::Jpeg});
-    formats.push_back({"jpg", "JPEG イメージファイル", PictureKind::Jpeg});
+    formats.push_back({"jpeg", PictureKind::Jpeg});
+    formats.push_back({"jpg", PictureKind::Jpeg});
 }
 
 void UnregisterJpegFormats()
