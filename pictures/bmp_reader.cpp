@@ -4,12 +4,15 @@
 #include "pictures/limits.h"
 #include "pictures/picture.h"
 
+#include <QBuffer>
+#include <QIODevice>
 #include <QImage>
 #include <QVector>
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace pictures {
 namespace {
@@ -34,35 +37,79 @@ enum Compression : std::uint32_t {
     throw Failure(message);
 }
 
-// The file's bytes with little-endian reads. Positions and counts are 64-bit, so offsets and
-// sizes taken from the headers cannot wrap; callers check with holds() before reading.
-class Bytes {
+// The file, read at given positions. Only what the reader asks for is read: a file may be far
+// larger than its picture (anything can follow the pixel data), and none of that is touched.
+// Positions and counts are 64-bit, so offsets and sizes taken from the headers cannot wrap.
+class Source {
 public:
-    explicit Bytes(const QByteArray& file)
-        : data_(reinterpret_cast<const uchar*>(file.constData())), size_(file.size())
-    {
-    }
+    explicit Source(QIODevice& device) : device_(device), size_(device.size()) {}
 
     qint64 size() const { return size_; }
     bool holds(qint64 pos, qint64 count) const
     {
         return pos >= 0 && count >= 0 && pos <= size_ && count <= size_ - pos;
     }
-    const uchar* at(qint64 pos) const { return data_ + pos; }
-    std::uint16_t u16(qint64 pos) const
+    // Up to count bytes from pos; fewer where the file ends.
+    qint64 read(qint64 pos, uchar* to, qint64 count)
     {
-        return std::uint16_t(data_[pos] | data_[pos + 1] << 8);
-    }
-    std::uint32_t u32(qint64 pos) const
-    {
-        return std::uint32_t(data_[pos]) | std::uint32_t(data_[pos + 1]) << 8 |
-               std::uint32_t(data_[pos + 2]) << 16 | std::uint32_t(data_[pos + 3]) << 24;
+        if (device_.pos() != pos && !device_.seek(pos))
+            Fail(kStreamReadError);
+        qint64 got = 0;
+        while (got < count) {
+            const qint64 n = device_.read(reinterpret_cast<char*>(to) + got, count - got);
+            if (n < 0)
+                Fail(kStreamReadError);
+            if (n == 0)
+                break;
+            got += n;
+        }
+        return got;
     }
 
 private:
-    const uchar* data_;
+    QIODevice& device_;
     qint64 size_;
 };
+
+// One stretch of the file handed over byte by byte, read a block at a time.
+class Stream {
+public:
+    Stream(Source& in, qint64 pos, qint64 length) : in_(in), pos_(pos), end_(pos + length) {}
+
+    bool next(uchar& byte)
+    {
+        if (at_ == filled_) {
+            const qint64 want = std::min<qint64>(kBlock, end_ - pos_);
+            filled_ = want > 0 ? in_.read(pos_, block_.data(), want) : 0;
+            pos_ += filled_;
+            at_ = 0;
+            if (filled_ == 0)
+                return false;
+        }
+        byte = block_[size_t(at_++)];
+        return true;
+    }
+
+private:
+    static constexpr qint64 kBlock = 64 * 1024;
+    Source& in_;
+    qint64 pos_;
+    qint64 end_;
+    std::vector<uchar> block_ = std::vector<uchar>(kBlock);
+    qint64 at_ = 0;
+    qint64 filled_ = 0;
+};
+
+std::uint16_t U16(const uchar* p)
+{
+    return std::uint16_t(p[0] | p[1] << 8);
+}
+
+std::uint32_t U32(const uchar* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
 
 // One colour channel of a bit-field pixel: where its bits lie and how to widen them to 8 bits.
 struct Channel {
@@ -106,28 +153,33 @@ enum class Layout {
     BitFields,  // any other masks, widened pixel by pixel into RGB32
 };
 
-// Plain rows, stored bottom-up unless topDown. Rows or parts of rows the data does not hold
-// are left black (index 0 for indexed pictures).
-void DecodeRows(const uchar* data, qint64 length, qint64 stride, int bpp, Layout layout,
+// Plain rows, stored bottom-up unless topDown, read from the file one at a time: rows stored
+// as the picture stores them go straight into it, the others through one row of the file. Rows
+// or parts of rows the file does not hold are left black (index 0 for indexed pictures).
+void DecodeRows(Source& in, qint64 start, qint64 length, qint64 stride, int bpp, Layout layout,
                 const Channel* channels, bool topDown, QImage& image)
 {
     const qint64 width = image.width();
     const qint64 height = image.height();
     const qint64 bytesPerLine = image.bytesPerLine();
     uchar* const bits = image.bits();
+    const bool direct =
+        stride == bytesPerLine && (layout == Layout::Copy || (layout == Layout::Indexed && bpp == 8));
+    std::vector<uchar> row(direct ? 0 : size_t(stride));
 
     for (qint64 r = 0; r < height; ++r) {
         uchar* const dst = bits + (topDown ? r : height - 1 - r) * bytesPerLine;
         const qint64 rowPos = r * stride;
-        const qint64 present = rowPos < length ? std::min(stride, length - rowPos) : 0;
-        const uchar* const src = data + rowPos;
+        const qint64 wanted = rowPos < length ? std::min(stride, length - rowPos) : 0;
+        uchar* const src = direct ? dst : row.data();
+        const qint64 present = wanted > 0 ? in.read(start + rowPos, src, wanted) : 0;
         qint64 done = 0;  // bytes of dst written
 
         switch (layout) {
         case Layout::Copy: {
             const qint64 pixelBytes = bpp / 8;
             done = std::min(present / pixelBytes, width) * pixelBytes;
-            if (done > 0)
+            if (!direct && done > 0)
                 std::memcpy(dst, src, size_t(done));
             break;
         }
@@ -165,7 +217,7 @@ void DecodeRows(const uchar* data, qint64 length, qint64 stride, int bpp, Layout
         case Layout::Indexed: {
             if (bpp == 8) {
                 done = std::min(present, width);
-                if (done > 0)
+                if (!direct && done > 0)
                     std::memcpy(dst, src, size_t(done));
             } else {
                 const int perByte = 8 / bpp;
@@ -186,7 +238,7 @@ void DecodeRows(const uchar* data, qint64 length, qint64 stride, int bpp, Layout
 
 // Run-length-encoded pixels (8 or 4 bits), stored bottom-up. Runs and moves that leave the row
 // or the picture are clipped; pixels never written keep index 0.
-void DecodeRle(const uchar* data, qint64 length, bool fourBits, QImage& image)
+void DecodeRle(Stream& data, bool fourBits, QImage& image)
 {
     const qint64 width = image.width();
     const qint64 height = image.height();
@@ -194,7 +246,6 @@ void DecodeRle(const uchar* data, qint64 length, bool fourBits, QImage& image)
     uchar* const bits = image.bits();
     std::memset(bits, 0, size_t(bytesPerLine * height));
 
-    qint64 pos = 0;
     qint64 x = 0;
     qint64 y = 0;  // rows counted from the bottom
     auto put = [&](uchar index) {
@@ -203,17 +254,16 @@ void DecodeRle(const uchar* data, qint64 length, bool fourBits, QImage& image)
         ++x;
     };
 
-    while (y < height && length - pos >= 2) {
-        const int count = data[pos];
-        const int value = data[pos + 1];
-        pos += 2;
+    uchar count = 0;
+    uchar value = 0;
+    while (y < height && data.next(count) && data.next(value)) {
         if (count > 0) {
             if (x >= width) {
                 x += count;
                 continue;
             }
             for (int i = 0; i < count; ++i)
-                put(fourBits ? uchar(i % 2 == 0 ? value >> 4 : value & 0x0F) : uchar(value));
+                put(fourBits ? uchar(i % 2 == 0 ? value >> 4 : value & 0x0F) : value);
             continue;
         }
         switch (value) {
@@ -223,23 +273,25 @@ void DecodeRle(const uchar* data, qint64 length, bool fourBits, QImage& image)
             break;
         case 1:  // end of bitmap
             return;
-        case 2:  // move right and up
-            if (length - pos < 2)
+        case 2: {  // move right and up
+            uchar right = 0;
+            uchar up = 0;
+            if (!data.next(right) || !data.next(up))
                 return;
-            x += data[pos];
-            y += data[pos + 1];
-            pos += 2;
+            x += right;
+            y += up;
             break;
+        }
         default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
-            const qint64 bytes = fourBits ? (value + 1) / 2 : value;
+            uchar b = 0;
             for (int i = 0; i < value; ++i) {
-                const qint64 at = pos + (fourBits ? i / 2 : i);
-                if (at >= length)
+                if ((!fourBits || i % 2 == 0) && !data.next(b))
                     return;
-                const uchar b = data[at];
                 put(fourBits ? uchar(i % 2 == 0 ? b >> 4 : b & 0x0F) : b);
             }
-            pos += bytes + (bytes & 1);
+            const int bytes = fourBits ? (value + 1) / 2 : value;
+            if (bytes % 2 != 0)
+                data.next(b);
             break;
         }
         }
@@ -279,41 +331,41 @@ struct Headers {
     qint64 colourCount = 0;  // as declared; 0 means the full table for the depth
 };
 
-Headers ReadHeaders(const Bytes& in)
+Headers ReadHeaders(const Source& in, const uchar* head)
 {
     Headers h;
     if (in.size() == 0)
         Fail(kBitmapInvalid);  // an empty file would give an empty picture: refused instead
     if (in.size() < kFileHeaderSize)
         Fail(kStreamReadError);
-    if (in.at(0)[0] != 'B' || in.at(0)[1] != 'M')
+    if (head[0] != 'B' || head[1] != 'M')
         Fail(kBitmapInvalid);
-    h.pixelOffset = in.u32(10);
+    h.pixelOffset = U32(head + 10);
 
     if (!in.holds(kFileHeaderSize, 4))
         Fail(kBitmapInvalid);
-    h.headerSize = in.u32(kFileHeaderSize);
+    h.headerSize = U32(head + kFileHeaderSize);
     if (h.headerSize != kCoreHeaderSize && h.headerSize < kInfoHeaderSize)
         Fail(kBitmapInvalid);
     if (!in.holds(kFileHeaderSize, h.headerSize))
         Fail(kBitmapInvalid);
 
-    const qint64 info = kFileHeaderSize;
+    const uchar* const info = head + kFileHeaderSize;
     h.core = h.headerSize == kCoreHeaderSize;
     int planes;
     if (h.core) {
-        h.width = in.u16(info + 4);
-        h.height = in.u16(info + 6);
-        planes = in.u16(info + 8);
-        h.bpp = in.u16(info + 10);
+        h.width = U16(info + 4);
+        h.height = U16(info + 6);
+        planes = U16(info + 8);
+        h.bpp = U16(info + 10);
     } else {
-        h.width = std::int32_t(in.u32(info + 4));
-        h.height = std::int32_t(in.u32(info + 8));
-        planes = in.u16(info + 12);
-        h.bpp = in.u16(info + 14);
-        h.compression = in.u32(info + 16);
-        h.imageSize = in.u32(info + 20);
-        h.colourCount = in.u32(info + 32);
+        h.width = std::int32_t(U32(info + 4));
+        h.height = std::int32_t(U32(info + 8));
+        planes = U16(info + 12);
+        h.bpp = U16(info + 14);
+        h.compression = U32(info + 16);
+        h.imageSize = U32(info + 20);
+        h.colourCount = U32(info + 32);
     }
 
     if (planes != 1)
@@ -347,7 +399,7 @@ struct PixelFormat {
     qint64 tableStart;
 };
 
-PixelFormat ChoosePixelFormat(const Bytes& in, const Headers& h)
+PixelFormat ChoosePixelFormat(const Source& in, const uchar* head, const Headers& h)
 {
     const int bpp = h.bpp;
     PixelFormat f{bpp <= 8 ? Layout::Indexed : bpp == 32 ? Layout::Rgb32 : Layout::Copy,
@@ -361,9 +413,9 @@ PixelFormat ChoosePixelFormat(const Bytes& in, const Headers& h)
     if (h.compression == kBitFields) {
         if (!in.holds(kMasksOffset, kMasksSize))
             Fail(kBitmapInvalid);
-        const std::uint32_t red = in.u32(kMasksOffset);
-        const std::uint32_t green = in.u32(kMasksOffset + 4);
-        const std::uint32_t blue = in.u32(kMasksOffset + 8);
+        const std::uint32_t red = U32(head + kMasksOffset);
+        const std::uint32_t green = U32(head + kMasksOffset + 4);
+        const std::uint32_t blue = U32(head + kMasksOffset + 8);
         if ((red & green) || (red & blue) || (green & blue))
             Fail(kBitmapInvalid);
         if (!IsContiguous(red) || !IsContiguous(green) || !IsContiguous(blue))
@@ -393,7 +445,7 @@ PixelFormat ChoosePixelFormat(const Bytes& in, const Headers& h)
 
 // The colour table (above 8 bits a declared table is only skipped); tableEnd receives where it
 // ends in the file.
-QVector<QRgb> ReadColourTable(const Bytes& in, const Headers& h, qint64 tableStart, qint64& tableEnd)
+QVector<QRgb> ReadColourTable(Source& in, const Headers& h, qint64 tableStart, qint64& tableEnd)
 {
     qint64 count = h.colourCount;
     if (h.core) {
@@ -412,9 +464,12 @@ QVector<QRgb> ReadColourTable(const Bytes& in, const Headers& h, qint64 tableSta
     QVector<QRgb> table;
     if (h.bpp <= 8) {
         const qint64 used = std::min(count, qint64(1) << h.bpp);
+        std::vector<uchar> entries(size_t(used * entrySize));
+        if (in.read(tableStart, entries.data(), qint64(entries.size())) != qint64(entries.size()))
+            Fail(kStreamReadError);
         table.reserve(int(used));
         for (qint64 i = 0; i < used; ++i) {
-            const uchar* e = in.at(tableStart + i * entrySize);
+            const uchar* e = entries.data() + i * entrySize;
             table.append(qRgb(e[2], e[1], e[0]));
         }
     }
@@ -423,12 +478,17 @@ QVector<QRgb> ReadColourTable(const Bytes& in, const Headers& h, qint64 tableSta
 
 }  // namespace
 
-Picture ReadBitmap(const QByteArray& file)
+Picture ReadBitmapFrom(QIODevice& file)
 {
-    const Bytes in(file);
-    const Headers h = ReadHeaders(in);
-    PixelFormat f = ChoosePixelFormat(in, h);
-    if (BitmapRowBytes(h.width, f.depth) * h.height > kMaxPictureBytes)
+    Source in(file);
+    // Every header field lies in the first bytes; a shorter file reads zeros past its end,
+    // which the size checks below refuse before any of them is used.
+    uchar head[kMasksOffset + kMasksSize] = {};
+    in.read(0, head, sizeof head);
+    const Headers h = ReadHeaders(in, head);
+    PixelFormat f = ChoosePixelFormat(in, head, h);
+    const qint64 pictureBytes = BitmapRowBytes(h.width, f.depth) * h.height;
+    if (pictureBytes > kMaxPictureBytes)
         Fail(kBitmapInvalid);
     qint64 tableEnd = 0;
     QVector<QRgb> table = ReadColourTable(in, h, f.tableStart, tableEnd);
@@ -438,31 +498,42 @@ Picture ReadBitmap(const QByteArray& file)
         Fail(kBitmapInvalid);
     const qint64 dataStart = std::max(h.pixelOffset, tableEnd);
     const qint64 stride = BitmapRowBytes(h.width, h.bpp);
-    const qint64 declared = h.imageSize != 0 ? h.imageSize : stride * h.height;
-    const qint64 length = std::min(declared, in.size() - dataStart);
     const bool rle = h.compression == kRle8 || h.compression == kRle4;
+    // Run-length data ends where the header's image size says. Plain rows are read as far as
+    // the file holds them whatever that size says: writers that leave the row padding out of it
+    // are common, and the rows' place and length follow from the width and height alone.
+    const qint64 wanted = rle && h.imageSize != 0 ? h.imageSize : stride * h.height;
+    const qint64 length = std::min(wanted, in.size() - dataStart);
 
     // Checked before the pixels are allocated, so a small file claiming a huge picture fails
-    // here: run-length data by what it can pack, plain rows by being all there.
-    const bool fits = rle ? DataCanHoldPicture(length, h.width, h.height)
-                          : h.width * h.height <= kPixelsAnyFileMayClaim || length >= stride * h.height;
-    if (!fits)
+    // here rather than after filling hundreds of megabytes.
+    if (!DataJustifiesWorkingSet(pictureBytes, length))
         Fail(kBitmapInvalid);
 
     QImage image(int(h.width), int(h.height), f.format);
     if (image.isNull())
         Fail(kBitmapInvalid);
 
-    if (rle)
-        DecodeRle(in.at(dataStart), length, h.compression == kRle4, image);
-    else
-        DecodeRows(in.at(dataStart), length, stride, h.bpp, f.layout, f.channels, h.topDown, image);
+    if (rle) {
+        Stream data(in, dataStart, length);
+        DecodeRle(data, h.compression == kRle4, image);
+    } else {
+        DecodeRows(in, dataStart, length, stride, h.bpp, f.layout, f.channels, h.topDown, image);
+    }
 
     if (f.format == QImage::Format_Indexed8) {
         CoverIndexes(image, table);
         return Picture(std::move(image), h.bpp);
     }
     return Picture(std::move(image), f.depth);
+}
+
+Picture ReadBitmap(const QByteArray& file)
+{
+    QBuffer buffer;
+    buffer.setData(file);
+    buffer.open(QIODevice::ReadOnly);
+    return ReadBitmapFrom(buffer);
 }
 
 }  // namespace pictures

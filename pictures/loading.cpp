@@ -30,13 +30,21 @@ constexpr qint64 kFirstBytes = 4096;
     throw Failure("ファイル " + path.toStdString() + " は開けません");
 }
 
+void OpenForReading(QFile& file, QIODevice::OpenMode mode)
+{
+    // A folder can be opened for reading on some systems; devices and pipes never end.
+    const QFileInfo info(file.fileName());
+    if (!info.exists() || !info.isFile() || !file.open(mode))
+        CannotOpen(file.fileName());
+}
+
 std::vector<PictureFormat>& Registry()
 {
     static std::vector<PictureFormat> formats = {
-        {"wmf", "メタファイル", PictureKind::Metafile},
-        {"emf", "エンハンス メタファイル", PictureKind::Metafile},
-        {"ico", "アイコン", PictureKind::Icon},
-        {"bmp", "ビットマップ", PictureKind::Bitmap},
+        {"wmf", PictureKind::Metafile},
+        {"emf", PictureKind::Metafile},
+        {"ico", PictureKind::Icon},
+        {"bmp", PictureKind::Bitmap},
     };
     return formats;
 }
@@ -45,13 +53,8 @@ std::vector<PictureFormat>& Registry()
 
 QByteArray ReadWholeFile(const QString& path, const QByteArray& signature)
 {
-    // A folder can be opened for reading on some systems; devices and pipes never end.
-    const QFileInfo info(path);
-    if (!info.exists() || !info.isFile())
-        CannotOpen(path);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        CannotOpen(path);
+    OpenForReading(file, QIODevice::ReadOnly);
     QByteArray bytes;
     try {
         bytes = file.peek(kFirstBytes);
@@ -96,9 +99,13 @@ Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
     switch (format->kind) {
     case PictureKind::Jpeg:
         return DecodeJpeg(ReadWholeFile(path, kJpegSignature), DefaultJpegPixelFormat(), cover, fullSize);
-    case PictureKind::Bitmap:
-        picture = ReadBitmap(ReadWholeFile(path, "BM"));
+    case PictureKind::Bitmap: {
+        // The reader reads its own blocks: none of the device's buffering.
+        QFile file(path);
+        OpenForReading(file, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        picture = ReadBitmapFrom(file);
         break;
+    }
     case PictureKind::Icon: {
         QImageReader reader(path, "ico");
         reader.setAutoDetectImageFormat(false);
@@ -128,8 +135,8 @@ void RegisterJpegFormats()
     });
     if (present)
         return;
-    formats.push_back({"jpeg", "JPEG イメージファイル", PictureKind::Jpeg});
-    formats.push_back({"jpg", "JPEG イメージファイル", PictureKind::Jpeg});
+    formats.push_back({"jpeg", PictureKind::Jpeg});
+    formats.push_back({"jpg", PictureKind::Jpeg});
 }
 
 void UnregisterJpegFormats()

@@ -28,8 +28,7 @@ Picture LoadPictureFile(const QString& path);
 // The picture-format registry of the general picture loader.
 enum class PictureKind { Metafile, Icon, Bitmap, Jpeg };
 struct PictureFormat {
-    std::string extension;    // without the dot, lower case
-    std::string description;
+    std::string extension;  // without the dot, lower case
     PictureKind kind;
 };
 // Adds "jpeg" and "jpg"; run once at start-up. UnregisterJpegFormats removes them again.

@@ -470,40 +470,65 @@ TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
 
 TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
 {
-    const int w = 5, h = 4;  // rows of 16 bytes, 15 of them pixels
+    const int w = 5, h = 4;
+    struct Case {
+        int bpp;
+        int kept;  // bytes of pixel data left in the file
+    };
     // No pixels at all (the offset is the end of the file); two whole rows (the bottom ones),
     // the first two pixels and a bit of the third of the next.
-    for (const int kept : {0, 16 * 2 + 7}) {
+    const Case cases[] = {{24, 0}, {24, 16 * 2 + 7}, {32, 0}, {32, 20 * 2 + 9}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bpp << " bits, " << c.kept << " bytes kept");
+        const int stride = (w * c.bpp + 31) / 32 * 4;
         BmpFile f;
-        f.bpp = 24;
+        f.bpp = std::uint32_t(c.bpp);
         f.width = w;
         f.height = h;
-        f.pixels = PackRows(w, h, 24, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
-        f.pixels.truncate(kept);
+        f.pixels = PackRows(w, h, c.bpp, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
+        f.pixels.truncate(c.kept);
         const Picture p = ReadBitmap(f.build());
         ASSERT_EQ(p.height(), h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
-                const bool present = (h - 1 - y) * 16 + 3 * x + 3 <= kept;
+                const bool present = (h - 1 - y) * stride + c.bpp / 8 * (x + 1) <= c.kept;
                 const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
-                ASSERT_EQ(p.pixel(x, y), want) << kept << " bytes kept, at " << x << "," << y;
+                ASSERT_EQ(p.pixel(x, y), want) << "at " << x << "," << y;
+                if (c.bpp == 32) {  // opaque, as the rows read
+                    ASSERT_EQ(reinterpret_cast<const QRgb*>(p.image().constScanLine(y))[x] >> 24, 0xFFu);
+                }
             }
     }
 }
 
-TEST(BitmapReader, ImageSizeLimitsTheDataRead)
+TEST(BitmapReader, ImageSizeBelowTheRowsCutsOffNothingTheFileHolds)
 {
-    // The header says the pixels take one row; what follows in the file is not read.
-    BmpFile f;
-    f.bpp = 8;
-    f.width = 4;
-    f.height = 3;
-    f.table = Table(256);
-    f.imageSize = 4;
-    auto index = [](int x, int y) { return std::uint32_t(10 + x + 4 * y); };
-    f.pixels = PackRows(4, 3, 8, index);
-    const Picture p = ReadBitmap(f.build());
-    ExpectIndexed(p, 4, 3, f.table, [&](int x, int y) { return y == 2 ? index(x, y) : 0u; });
+    // Writers often leave the row padding out of the image size; the rows follow from the width
+    // and height, and every byte of them in the file is read.
+    struct Case {
+        const char* name;
+        std::uint32_t imageSize;
+        int cut;  // bytes missing at the end of the file
+    };
+    const int w = 5, h = 3;  // rows of 15 bytes and one byte of padding
+    const Case cases[] = {
+        {"padding left out", 15 * 3, 0},
+        {"padding left out, the last padding byte missing", 15 * 3, 1},
+        {"one row", 16, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BmpFile f;
+        f.width = w;
+        f.height = h;
+        f.imageSize = c.imageSize;
+        f.pixels = PackRows(w, h, 24, Rgb24);
+        f.pixels.chop(c.cut);
+        const Picture p = ReadBitmap(f.build());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
+    }
 }
 
 TEST(BitmapReader, TruncatedIndexedRowsAreIndexZero)
@@ -682,9 +707,8 @@ BmpFile Masked16()
     return f;
 }
 
-// 12 megapixels at 1 bit, 1.5 MB of rows: above what any file may claim, so its rows must all be
-// there.
-BmpFile EightMegapixelsAndMore()
+// 12 megapixels at 1 bit, 1.5 MB of rows.
+BmpFile TwelveMegapixels()
 {
     BmpFile f;
     f.bpp = 1;
@@ -692,6 +716,20 @@ BmpFile EightMegapixelsAndMore()
     f.height = 3000;
     f.table = Table(2);
     f.pixels = QByteArray(500 * 3000, char(0x5A));
+    return f;
+}
+
+// A picture stored one byte a pixel, 16384 bytes beyond what any file may make the reader
+// build: it takes more than one byte of pixel data.
+BmpFile OneByteMoreThanFree(int bpp, std::uint32_t compression, QByteArray pixels)
+{
+    BmpFile f;
+    f.bpp = std::uint32_t(bpp);
+    f.compression = compression;
+    f.width = 16384;
+    f.height = 6145;  // 16384 x 6145 = 96 MiB + 16384
+    f.table = Table(1 << bpp);
+    f.pixels = std::move(pixels);
     return f;
 }
 
@@ -714,6 +752,9 @@ std::function<QByteArray()> Masked16With(Change change)
         return f.build();
     };
 }
+
+// The message of a row that reads: damaged or made up, but within what its data pays for.
+const char* const kReads = "(no failure)";
 
 class BadFile : public testing::TestWithParam<BadCase> {};
 
@@ -807,8 +848,23 @@ INSTANTIATE_TEST_SUITE_P(
                     f.bpp = 1; f.width = 65535; f.height = 65535; f.table = Table(2);
                 }),
                 kBitmapInvalid},
-        BadCase{"PlainRowsMissingAboveEightMegapixels",
-                [] { return EightMegapixelsAndMore().build().left(200000); }, kBitmapInvalid},
+        // A picture's storage, beyond what any file gets, is paid for by its pixel data.
+        BadCase{"TwelveMegapixelsCutOff", [] { return TwelveMegapixels().build().left(200000); },
+                kReads},
+        BadCase{"OneBitRowsShortOfTheirWorkingSet",
+                [] { return OneByteMoreThanFree(1, 0, Bytes({0xFF})).build(); }, kBitmapInvalid},
+        BadCase{"RunLengthShortOfItsWorkingSet",
+                [] { return OneByteMoreThanFree(8, 1, Bytes({0})).build(); }, kBitmapInvalid},
+        BadCase{"SparseRunLengthTwelveMegapixels",
+                [] {
+                    BmpFile f = TwelveMegapixels();
+                    f.bpp = 8;
+                    f.compression = 1;
+                    f.table = Table(256);
+                    f.pixels = Bytes({9, 7, 0, 2, 255, 200, 0, 2, 255, 255, 4, 3, 0, 1});
+                    return f.build();
+                },
+                kReads},
         BadCase{"WiderThanAnySide",
                 Plain24With([](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
         BadCase{"HigherThanAnySide",
@@ -864,7 +920,7 @@ TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
     // The refusals above are single changes to files that read fine as they are.
     EXPECT_NO_THROW(ReadBitmap(kGood));
     EXPECT_NO_THROW(ReadBitmap(Masked16().build()));
-    EXPECT_NO_THROW(ReadBitmap(EightMegapixelsAndMore().build()));
+    EXPECT_NO_THROW(ReadBitmap(TwelveMegapixels().build()));
 }
 
 }  // namespace
