@@ -6,6 +6,7 @@
 #include "app/form1.h"
 #include "pictures/failure.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/jpeg_file.h"
 #include "tests/support/memory.h"
 #include "tests/support/modal.h"
@@ -141,7 +142,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        form.reset(CreateMainWindow());
+        form.reset(CreateMainWindow(clock));
         form->N91->Action()->trigger();
         form->N2Click(nullptr);
         // A first piece chosen, so a half-made exchange is part of what must survive.
@@ -245,6 +246,9 @@ protected:
     }
 
     QTemporaryDir dir;
+    // The game's clock stands still: a second passing while a dialog is open would change
+    // the time left that a failure must leave as it was.
+    FakeClock clock;
     std::unique_ptr<TForm1> form;
 };
 
