@@ -23,6 +23,7 @@ import tempfile
 import time
 import zlib
 
+sys.dont_write_bytecode = True  # the shared helpers are imported from the source tree: leave it clean
 import e2e_test
 from e2e_test import (BOARD_H, BOARD_W, BOARD_X, BOARD_Y, CLIENT_W, PREVIEW_H, PREVIEW_W, PREVIEW_X,
                       PREVIEW_Y, Failure, Raster, expect, expect_same, read_bmp, stop_process, wait_until)
