@@ -318,18 +318,17 @@ def icon_colour(x, y):
     return colour + (alpha,)
 
 
-def render_icon(size, samples=4):
-    """Rasterises the icon at size x size pixels with samples x samples points per pixel."""
+def rasterise(size, colour_at, samples):
+    """size x size pixels of colour_at(x, y) (r, g, b, a in pixel units), each pixel the mean of
+    samples x samples points."""
     rows = []
-    scale = 256 / size
     for py in range(size):
         row = []
         for px in range(size):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(samples):
                 for sx in range(samples):
-                    r, g, b, a = icon_colour((px + (sx + 0.5) / samples) * scale,
-                                             (py + (sy + 0.5) / samples) * scale)
+                    r, g, b, a = colour_at(px + (sx + 0.5) / samples, py + (sy + 0.5) / samples)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -340,6 +339,12 @@ def render_icon(size, samples=4):
             row.append(tuple(rgb) + (int(round(a * 255)),))
         rows.append(row)
     return rows
+
+
+def render_icon(size, samples=4):
+    """The icon at size x size pixels, drawn at 256 and scaled."""
+    scale = 256 / size
+    return rasterise(size, lambda x, y: icon_colour(x * scale, y * scale), samples)
 
 
 def write_png_rgba(path, rows):
@@ -468,23 +473,7 @@ def small_icon_colour(size, x, y):
 
 
 def render_small_icon(size, samples=8):
-    rows = []
-    for py in range(size):
-        row = []
-        for px in range(size):
-            acc = [0.0, 0.0, 0.0, 0.0]
-            for sy in range(samples):
-                for sx in range(samples):
-                    r, g, b, a = small_icon_colour(size, px + (sx + 0.5) / samples, py + (sy + 0.5) / samples)
-                    acc[0] += r * a
-                    acc[1] += g * a
-                    acc[2] += b * a
-                    acc[3] += a
-            a = acc[3] / (samples * samples)
-            rgb = [int(round(c / acc[3])) if acc[3] else 0 for c in acc[:3]]
-            row.append(tuple(rgb) + (int(round(a * 255)),))
-        rows.append(row)
-    return rows
+    return rasterise(size, lambda x, y: small_icon_colour(size, x, y), samples)
 
 
 if __name__ == "__main__":
