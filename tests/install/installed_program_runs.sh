@@ -10,17 +10,20 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 configured=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 
-# One row per way of installing: its name, the folder the files land in, the prefix they are
-# installed for, and the install command's options.
+# One row per way of installing: its name, the folder the files land in, and the prefix they
+# are installed for (a home folder with a space in its name, for the one-user install).
 rows=(
-  "package|$scratch/root|$configured|"
-  "one-user|$scratch/home/.local|$scratch/home/.local|--prefix $scratch/home/.local"
+  "package|$scratch/root$configured|$configured"
+  "one-user|$scratch/my home/.local|$scratch/my home/.local"
 )
 for row in "${rows[@]}"; do
-  IFS='|' read -r name landing prefix options <<<"$row"
+  IFS='|' read -r name landing prefix <<<"$row"
+  if [ "$name" = package ]; then
+    DESTDIR=$scratch/root cmake --install "$build" >/dev/null
+  else
+    cmake --install "$build" --prefix "$prefix" >/dev/null
+  fi
   root=${landing%"$prefix"}  # what is put before the prefix: DESTDIR, or nothing
-  # shellcheck disable=SC2086
-  DESTDIR=$root cmake --install "$build" $options >/dev/null
   data=$root$prefix/share
   for f in applications/io.github.mozario.Mozario.desktop \
            metainfo/io.github.mozario.Mozario.metainfo.xml \
@@ -31,7 +34,12 @@ for row in "${rows[@]}"; do
     file "$data/icons/hicolor/${size}x$size/apps/mozario.png" | grep -q "$size x $size" \
       || { echo "$name: no $size x $size icon"; exit 1; }
   done
-  program=$(sed -n 's/^Exec=//p' "$data/applications/io.github.mozario.Mozario.desktop")
+  entry=$data/applications/io.github.mozario.Mozario.desktop
+  if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$entry" || { echo "$name: the installed menu entry is not valid"; exit 1; }
+  fi
+  # The program is the first word of Exec, quotes taken off as a launcher does.
+  program=$(sed -n "s/^Exec=//p" "$entry" | xargs -n 1 | sed -n 1p)
   [[ $program == "$prefix"/* ]] && [ -x "$root$program" ] \
     || { echo "$name: the menu entry starts $program, which is not installed"; exit 1; }
   status=0
