@@ -10,20 +10,19 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 configured=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
 
-# One row per way of installing: its name, the folder the files land in, and the prefix they
-# are installed for (a home folder with a space in its name, for the one-user install).
+# One row per way of installing: its name, the staging root (DESTDIR) of a package build or
+# nothing, and the prefix installed for (for one user, a home folder with a space in its name).
 rows=(
-  "package|$scratch/root$configured|$configured"
-  "one-user|$scratch/my home/.local|$scratch/my home/.local"
+  "package|$scratch/root|$configured"
+  "one-user||$scratch/my home/.local"
 )
 for row in "${rows[@]}"; do
-  IFS='|' read -r name landing prefix <<<"$row"
-  if [ "$name" = package ]; then
-    DESTDIR=$scratch/root cmake --install "$build" >/dev/null
+  IFS='|' read -r name root prefix <<<"$row"
+  if [ -n "$root" ]; then
+    DESTDIR=$root cmake --install "$build" >/dev/null
   else
     cmake --install "$build" --prefix "$prefix" >/dev/null
   fi
-  root=${landing%"$prefix"}  # what is put before the prefix: DESTDIR, or nothing
   data=$root$prefix/share
   for f in applications/io.github.mozario.Mozario.desktop \
            metainfo/io.github.mozario.Mozario.metainfo.xml \
