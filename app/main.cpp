@@ -11,7 +11,9 @@ int main(int, char** argv)
     // Only the program's name goes to the toolkit: the program reads no command line.
     int argc = 1;
     char* args[] = {argv[0], nullptr};
+    DisplayOpening opening;
     QApplication app(argc, args);
+    opening.Opened();
     ProgramSetup setup(app);
 
     std::unique_ptr<TForm1> form(CreateMainWindow());

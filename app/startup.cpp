@@ -7,11 +7,15 @@
 #include <QLibraryInfo>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QStringList>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -47,7 +51,56 @@ void WatchStopSignals(QApplication& app)
         sigaction(signal, &action, nullptr);
 }
 
+// The line the player reads when no display can be opened.
+QString NoDisplayMessage()
+{
+    // Names the displays tried, which is what the player can put right.
+    QStringList tried;
+    for (const char* name : {"WAYLAND_DISPLAY", "DISPLAY"})
+        if (qEnvironmentVariableIsSet(name))
+            tried << QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name));
+    return QStringLiteral("mozario: cannot open the game's window: no display could be reached (%1)")
+        .arg(tried.isEmpty() ? QStringLiteral("neither WAYLAND_DISPLAY nor DISPLAY is set") : tried.join(u", "));
+}
+
+// A message of the toolkit held while the display opens. Its file, function and category names
+// are string literals of the toolkit, so the pointers stay good.
+struct HeldMessage {
+    QtMsgType type;
+    const char* file;
+    int line;
+    const char* function;
+    const char* category;
+    QString text;
+};
+
+std::vector<HeldMessage> heldMessages;
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(NoDisplayMessage()));
+        std::_Exit(1);
+    }
+    heldMessages.push_back({type, context.file, context.line, context.function, context.category, text});
+}
+
 }  // namespace
+
+DisplayOpening::DisplayOpening() : previous_(qInstallMessageHandler(HoldMessage)) {}
+
+void DisplayOpening::Opened()
+{
+    if (!holding_)
+        return;
+    holding_ = false;
+    qInstallMessageHandler(previous_);
+    for (const HeldMessage& m : heldMessages) {
+        const QMessageLogContext context(m.file, m.line, m.function, m.category);
+        qt_message_output(m.type, context, m.text);
+    }
+    heldMessages.clear();
+}
 
 ProgramSetup::ProgramSetup(QApplication& app)
 {

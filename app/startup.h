@@ -2,6 +2,7 @@
 // What the program sets up around its window, and takes down at the end.
 
 #include <QTranslator>
+#include <QtGlobal>
 
 class QApplication;
 
@@ -17,4 +18,23 @@ public:
 
 private:
     QTranslator qtTexts_;
+};
+
+// Stands by while the application object opens the display. Where none can be opened the
+// toolkit ends the process with an abort and a core dump, after lines meant for developers;
+// the player gets one line instead and the program ends with status 1. The toolkit's other
+// messages of that moment are held and passed on once the display is open.
+class DisplayOpening {
+public:
+    DisplayOpening();
+    ~DisplayOpening() { Opened(); }
+    DisplayOpening(const DisplayOpening&) = delete;
+    DisplayOpening& operator=(const DisplayOpening&) = delete;
+
+    // The display is open: the usual handling of messages comes back.
+    void Opened();
+
+private:
+    QtMessageHandler previous_ = nullptr;
+    bool holding_ = true;
 };

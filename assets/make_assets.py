@@ -318,18 +318,17 @@ def icon_colour(x, y):
     return colour + (alpha,)
 
 
-def render_icon(size, samples=4):
-    """Rasterises the icon at size x size pixels with samples x samples points per pixel."""
+def rasterise(size, colour_at, samples):
+    """size x size pixels of colour_at(x, y) (r, g, b, a in pixel units), each pixel the mean of
+    samples x samples points."""
     rows = []
-    scale = 256 / size
     for py in range(size):
         row = []
         for px in range(size):
             acc = [0.0, 0.0, 0.0, 0.0]
             for sy in range(samples):
                 for sx in range(samples):
-                    r, g, b, a = icon_colour((px + (sx + 0.5) / samples) * scale,
-                                             (py + (sy + 0.5) / samples) * scale)
+                    r, g, b, a = colour_at(px + (sx + 0.5) / samples, py + (sy + 0.5) / samples)
                     acc[0] += r * a
                     acc[1] += g * a
                     acc[2] += b * a
@@ -340,6 +339,12 @@ def render_icon(size, samples=4):
             row.append(tuple(rgb) + (int(round(a * 255)),))
         rows.append(row)
     return rows
+
+
+def render_icon(size, samples=4):
+    """The icon at size x size pixels, drawn at 256 and scaled."""
+    scale = 256 / size
+    return rasterise(size, lambda x, y: icon_colour(x * scale, y * scale), samples)
 
 
 def write_png_rgba(path, rows):
@@ -407,8 +412,74 @@ def write_svg(path):
         f.write("\n".join(out) + "\n")
 
 
+# The menu icon at the small sizes of the icon theme, drawn for its size rather than scaled
+# down: 2 x 2 pieces instead of 3 x 3, a dark edge that holds on a light panel and a light card
+# that holds on a dark one, solid frames and no arrows. Sizes are whole pixels, so edges stay
+# sharp. Per size: the edge, the card's margin around the pieces, the gap between pieces, the
+# frames' width and the corner's radius.
+SMALL_ICONS = {16: (1, 0, 1, 1, 0), 24: (1, 1, 1, 2, 2), 32: (1, 1, 2, 2, 3), 48: (2, 2, 2, 3, 5)}
+SMALL_EDGE = (44, 48, 66)
+SMALL_PICTURE = [
+    ("circle", (0.74, 0.26, 0.13), (255, 226, 96)),
+    ("poly", [(0, 0.66), (0.3, 0.22), (0.52, 0.48), (0.74, 0.36), (1, 0.6), (1, 1), (0, 1)], (96, 80, 160)),
+    ("poly", [(0, 0.64), (1, 0.6), (1, 1), (0, 1)], (58, 150, 72)),
+    ("poly", [(0, 0.8), (1, 0.8), (1, 1), (0, 1)], (40, 104, 200)),
+]
+SMALL_SWAPPED = (1, 3)  # the right-hand pieces, exchanged and framed red and blue
+
+
+def small_cells(size):
+    """The left/top edge and width of the two columns (and rows) of pieces."""
+    edge, margin, gap = SMALL_ICONS[size][:3]
+    inner = size - 2 * (edge + margin) - gap
+    first = inner // 2
+    start = edge + margin
+    return [(start, first), (start + first + gap, inner - first)]
+
+
+def small_icon_colour(size, x, y):
+    edge, _, _, frame_width, radius = SMALL_ICONS[size]
+    # Rounded corners: outside the corner circle is transparent.
+    cx, cy = min(max(x, radius), size - radius), min(max(y, radius), size - radius)
+    d = math.hypot(x - cx, y - cy)
+    if d > radius:
+        return (0, 0, 0, 0.0)
+    if (radius and d > radius - edge) or not (edge <= x < size - edge and edge <= y < size - edge):
+        return SMALL_EDGE + (1.0,)
+    cells = small_cells(size)
+    for k in range(4):
+        (left, width), (top, height) = cells[k % 2], cells[k // 2]
+        if not (left <= x < left + width and top <= y < top + height):
+            continue
+        if k in SMALL_SWAPPED:
+            colour = (230, 30, 40) if k == SMALL_SWAPPED[0] else (30, 80, 235)
+            if min(x - left, y - top, left + width - x, top + height - y) < frame_width:
+                return colour + (1.0,)
+        a, b = SMALL_SWAPPED
+        piece = b if k == a else a if k == b else k
+        u = (piece % 2 + (x - left) / width) / 2
+        v = (piece // 2 + (y - top) / height) / 2
+        colour = mix(SKY[0], SKY[1], v / 0.66)
+        for shape in SMALL_PICTURE:
+            if shape[0] == "circle":
+                scx, scy, r = shape[1]
+                inside = (u - scx) ** 2 + (v - scy) ** 2 < r * r
+            else:
+                inside = inside_polygon(shape[1], u, v)
+            if inside:
+                colour = shape[2]
+        return colour + (1.0,)
+    return CARD_COLOUR + (1.0,)
+
+
+def render_small_icon(size, samples=8):
+    return rasterise(size, lambda x, y: small_icon_colour(size, x, y), samples)
+
+
 if __name__ == "__main__":
     write_bmp(os.path.join(HERE, "builtin.bmp"), landscape())
     write_png_16(os.path.join(HERE, "mozario-32.png"), 32, icon_indices(32), ICON_COLOURS)
     write_png_rgba(os.path.join(HERE, "mozario-256.png"), render_icon(256))
     write_svg(os.path.join(HERE, "mozario.svg"))
+    for size in SMALL_ICONS:
+        write_png_rgba(os.path.join(HERE, f"mozario-menu-{size}.png"), render_small_icon(size))

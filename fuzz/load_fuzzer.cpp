@@ -8,10 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <unistd.h>
 
 namespace {
 
@@ -24,12 +24,14 @@ constexpr std::size_t kNameCount = sizeof kNames / sizeof kNames[0];
 
 const QString& WorkDir()
 {
-    static const QString dir = [] {
-        const QString d = QDir::tempPath() + QStringLiteral("/mozario-fuzz-load-") + QString::number(getpid());
-        QDir().mkpath(d + QStringLiteral("/dir.bmp"));
-        return d;
+    // Removed with what is in it when the run ends, so runs leave no folders behind.
+    static const QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/mozario-fuzz-load-XXXXXX"));
+    static const QString path = [] {
+        if (!dir.isValid() || !QDir().mkpath(dir.path() + QStringLiteral("/dir.bmp")))
+            std::abort();
+        return dir.path();
     }();
-    return dir;
+    return path;
 }
 
 }  // namespace

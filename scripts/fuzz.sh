@@ -29,8 +29,12 @@ status=0
 for target in bmp jpeg load; do
   mkdir -p "$corpus_dir/$target"
   log=$corpus_dir/$target.log
+  # Each target gets a TMPDIR of its own, which it must leave empty.
+  tmp=$corpus_dir/tmp
+  rm -rf "$tmp"
+  mkdir "$tmp"
   # A file that takes more than a second counts as a hang.
-  if "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=1 -print_final_stats=1 \
+  if TMPDIR=$tmp "$build_dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=1 -print_final_stats=1 \
       -artifact_prefix="$corpus_dir/findings/$target-" "$corpus_dir/$target" "$build_dir/seeds/$target" \
       >"$log" 2>&1; then
     result=ok
@@ -39,6 +43,12 @@ for target in bmp jpeg load; do
     status=1
     grep -E -A30 '^==[0-9]+==|ERROR: libFuzzer|SUMMARY' "$log" | head -n 60 || true
   fi
+  left=$(ls -A "$tmp")
+  if [ -n "$left" ]; then
+    result="FAILED, left in TMPDIR: $left"
+    status=1
+  fi
+  rmdir "$tmp" 2>/dev/null || true
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   coverage=$(grep -E '^#[0-9]+' "$log" | tail -n 1 | grep -oE 'cov: [0-9]+ ft: [0-9]+' || true)
   echo "fuzz_$target: $result, ${runs:-?} runs in ${seconds} s, ${coverage:-no coverage figures}"

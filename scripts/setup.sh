@@ -18,11 +18,11 @@ packages=(
 for group in "$@"; do
   case $group in
     # The unit tests, the checks of the desktop files, the end-to-end tests (an X server of
-    # their own, xdotool, xwininfo, a frozen clock, cjpeg), the install test, and the Debian
-    # package with its lintian check.
+    # their own, xdotool, xwininfo, a frozen clock, cjpeg; a headless weston with Qt's wayland
+    # platform), the install test, and the Debian package with its lintian check.
     tests) packages+=(
       libgtest-dev desktop-file-utils appstream
-      python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file
+      python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file weston qt6-wayland
       build-essential debhelper lintian
     ) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
