@@ -86,8 +86,11 @@ void JustLoaded(TForm1* form)
     malloc_trim(0);
 }
 
-// Untimed: the load; timed: the first New game, painted.
-void FirstNewGame(benchmark::State& state)
+// What a case times after the load (untimed, with a New game before it unless it is the
+// first): a New game, or a press on cell 0 with its red frame; painted as the window would.
+enum class Step { FirstNewGame, FirstPress, LaterNewGame };
+
+void AfterLoad(benchmark::State& state, Step step)
 {
     TForm1* form = Form();
     CameraJpeg();
@@ -95,42 +98,15 @@ void FirstNewGame(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         JustLoaded(form);
+        if (step != Step::FirstNewGame) {
+            form->N2Click(form);
+            PaintBoardAndPreview(form);
+        }
         state.ResumeTiming();
-        form->N2Click(form);
-        PaintBoardAndPreview(form);
-    }
-    form->Timer1->SetEnabled(false);
-}
-
-// Untimed: the load and the first New game; timed: the first press, its red frame painted.
-void FirstPress(benchmark::State& state)
-{
-    TForm1* form = Form();
-    CameraJpeg();
-    form->N811Click(form);
-    for (auto _ : state) {
-        state.PauseTiming();
-        JustLoaded(form);
-        form->N2Click(form);
-        PaintBoardAndPreview(form);
-        state.ResumeTiming();
-        PressCell(form, 0);
-        PaintBoardAndPreview(form);
-    }
-    form->Timer1->SetEnabled(false);
-}
-
-// A New game after another on the same photo: the steady state the first one is held to.
-void LaterNewGame(benchmark::State& state)
-{
-    TForm1* form = Form();
-    CameraJpeg();
-    form->N811Click(form);
-    JustLoaded(form);
-    form->N2Click(form);
-    PaintBoardAndPreview(form);
-    for (auto _ : state) {
-        form->N2Click(form);
+        if (step == Step::FirstPress)
+            PressCell(form, 0);
+        else
+            form->N2Click(form);
         PaintBoardAndPreview(form);
     }
     form->Timer1->SetEnabled(false);
@@ -173,12 +149,15 @@ std::vector<Row> RegisterGameCases()
     Configure(benchmark::RegisterBenchmark("redraw/4/24MP", [&c](benchmark::State& s) { Redraw(s, c.photo24, 2); }));
     Configure(benchmark::RegisterBenchmark("redraw/81/6MP", [&c](benchmark::State& s) { Redraw(s, c.photo6, 9); }));
     // Each iteration loads the photo again (untimed), so a few are enough.
-    using Case = void (*)(benchmark::State&);
-    for (auto [name, run] : {std::pair<const char*, Case>{"first/newgame/48MP", FirstNewGame},
-                             {"first/press/48MP", FirstPress}, {"first/fresh_copy/48MP", [](benchmark::State& s) { FreshCopy(s, false); }},
-                             {"first/fresh_copy_large_pages/48MP", [](benchmark::State& s) { FreshCopy(s, true); }},
-                             {"first/later_newgame/48MP", LaterNewGame}})
-        Configure(benchmark::RegisterBenchmark(name, run))->Iterations(4);
+    const std::pair<const char*, Step> steps[] = {{"first/newgame/48MP", Step::FirstNewGame},
+                                                  {"first/press/48MP", Step::FirstPress},
+                                                  {"first/later_newgame/48MP", Step::LaterNewGame}};
+    for (auto [name, step] : steps)
+        Configure(benchmark::RegisterBenchmark(name, [step](benchmark::State& s) { AfterLoad(s, step); }))->Iterations(4);
+    for (bool largePages : {false, true})
+        Configure(benchmark::RegisterBenchmark(largePages ? "first/fresh_copy_large_pages/48MP" : "first/fresh_copy/48MP",
+                                               [largePages](benchmark::State& s) { FreshCopy(s, largePages); }))
+            ->Iterations(4);
     return {
         {"first New game after a load, 81 pieces, 48 MP (vs copy into fresh memory)", "first/newgame/48MP",
          "first/fresh_copy/48MP", 1, 1.5},
