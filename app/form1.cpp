@@ -246,7 +246,6 @@ void TForm1::FormCreate(QObject*)
 {
     puzzle::ApplyStartupSettings(Game);
     puzzle::SeedRandom(std::chrono::system_clock::now());
-    Image3->Canvas().setCopyMode(pictures::kSrcCopy);
     Image3->SetPicture(Image2->Picture());
     Image1->SetPicture(Image3->Picture());
 }

@@ -28,12 +28,22 @@ TForm1* Form()
     return form;
 }
 
-void ShowNewPicture(TForm1* form)
+void PressCell(TForm1* form, int cell)
 {
-    form->Image3->SetPicture(form->Image2->Picture());
-    form->Image1->SetPicture(form->Image3->Picture());
-    form->Image4->SetPicture(form->Image2->Picture());
-    puzzle::ResetForNewPicture(form->Game);
+    const int side = form->Game.GridSide;
+    const int x = (cell % side) * form->Image1->width() / side + form->Image1->width() / (2 * side);
+    const int y = (cell / side) * form->Image1->height() / side + form->Image1->height() / (2 * side);
+    form->Image1MouseDown(form, puzzle::MouseButton::Left, x, y);
+}
+
+void PaintBoardAndPreview(TForm1* form)
+{
+    static QImage board(form->Image1->size(), QImage::Format_ARGB32_Premultiplied);
+    static QImage preview(form->Image4->size(), QImage::Format_ARGB32_Premultiplied);
+    form->Image1->render(&board);
+    form->Image4->render(&preview);
+    benchmark::DoNotOptimize(board.constBits());
+    benchmark::DoNotOptimize(preview.constBits());
 }
 
 benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b)

@@ -23,9 +23,10 @@ Context& Shared();
 
 // The one main window, made on first use.
 TForm1* Form();
-// The steps of loading a picture after the dialog: the source takes it, the work picture,
-// board and preview copy it, and the game resets.
-void ShowNewPicture(TForm1* form);
+// A press on the centre of a cell of the board.
+void PressCell(TForm1* form, int cell);
+// Paints the board and the preview offscreen, as the window does after a handler.
+void PaintBoardAndPreview(TForm1* form);
 
 // Each returns the table rows for the cases it registered.
 std::vector<Row> RegisterLoadCases();

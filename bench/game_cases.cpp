@@ -1,9 +1,18 @@
-// New game and the redraw after an exchange, against one copy of the picture's bytes.
+// New game and the redraw after an exchange, against one copy of the picture's bytes; and the
+// first New game and first press after loading a camera-sized photo, against writing the
+// picture's bytes once into memory the process has just been given.
 
 #include "bench/cases.h"
+#include "bench/test_pictures.h"
+#include "tests/support/test_file.h"
 #include "app/form1.h"
 
+#include <QDir>
 #include <cstring>
+#include <malloc.h>
+#include <sys/mman.h>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -13,7 +22,7 @@ namespace {
 void UsePicture(TForm1* form, const QImage& photo, int gridSide)
 {
     form->Image2->SetPicture(pictures::Picture(photo, 24));
-    ShowNewPicture(form);
+    form->TakePicture(std::nullopt);
     switch (gridSide) {
     case 2: form->N41Click(form); break;
     default: form->N811Click(form); break;
@@ -27,15 +36,6 @@ void NewGame(benchmark::State& state, const QImage& photo, int gridSide)
     for (auto _ : state)
         form->N2Click(form);
     form->Timer1->SetEnabled(false);
-}
-
-// The centre of a cell of the board, in board pixels.
-void PressCell(TForm1* form, int cell)
-{
-    const int side = form->Game.GridSide;
-    const int x = (cell % side) * form->Image1->width() / side + form->Image1->width() / (2 * side);
-    const int y = (cell / side) * form->Image1->height() / side + form->Image1->height() / (2 * side);
-    form->Image1MouseDown(form, puzzle::MouseButton::Left, x, y);
 }
 
 // Untimed: an exchange of two pieces with its two frames drawn on the board; timed: the redraw.
@@ -67,6 +67,74 @@ void Memcpy(benchmark::State& state, const QImage& photo)
     }
 }
 
+// An 8000 x 6000 photo as a JPEG file, made on first use.
+const QString& CameraJpeg()
+{
+    static const QString path = [] {
+        const QString file = QDir(Shared().dir).filePath(QStringLiteral("camera.jpg"));
+        test_file::Write(file, EncodeJpeg(PhotoLike(8000, 6000, 1), false));
+        return file;
+    }();
+    return path;
+}
+
+// The photo just loaded into a process that holds no free memory, as after a player's first
+// load: whatever the next step allocates, the system must hand over and fault in.
+void JustLoaded(TForm1* form)
+{
+    form->TakePicture(CameraJpeg());
+    malloc_trim(0);
+}
+
+// What a case times after the load (untimed, with a New game before it unless it is the
+// first): a New game, or a press on cell 0 with its red frame; painted as the window would.
+enum class Step { FirstNewGame, FirstPress, LaterNewGame };
+
+void AfterLoad(benchmark::State& state, Step step)
+{
+    TForm1* form = Form();
+    CameraJpeg();
+    form->N811Click(form);
+    for (auto _ : state) {
+        state.PauseTiming();
+        JustLoaded(form);
+        if (step != Step::FirstNewGame) {
+            form->N2Click(form);
+            PaintBoardAndPreview(form);
+        }
+        state.ResumeTiming();
+        if (step == Step::FirstPress)
+            PressCell(form, 0);
+        else
+            form->N2Click(form);
+        PaintBoardAndPreview(form);
+    }
+    form->Timer1->SetEnabled(false);
+}
+
+// The picture's bytes copied once into memory just obtained from the system, in pages of the
+// ordinary size.
+void FreshCopy(benchmark::State& state, bool largePages)
+{
+    const size_t bytes = size_t(8000) * 6000 * 3;
+    const std::vector<char> from(bytes, 1);
+    for (auto _ : state) {
+        void* to = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (to == MAP_FAILED) {
+            state.SkipWithError("no memory");
+            break;
+        }
+        if (largePages)
+            madvise(to, bytes, MADV_HUGEPAGE);
+        std::memcpy(to, from.data(), bytes);
+        benchmark::DoNotOptimize(to);
+        benchmark::ClobberMemory();
+        state.PauseTiming();
+        munmap(to, bytes);
+        state.ResumeTiming();
+    }
+}
+
 }  // namespace
 
 std::vector<Row> RegisterGameCases()
@@ -80,7 +148,27 @@ std::vector<Row> RegisterGameCases()
     Configure(benchmark::RegisterBenchmark("redraw/81/24MP", [&c](benchmark::State& s) { Redraw(s, c.photo24, 9); }));
     Configure(benchmark::RegisterBenchmark("redraw/4/24MP", [&c](benchmark::State& s) { Redraw(s, c.photo24, 2); }));
     Configure(benchmark::RegisterBenchmark("redraw/81/6MP", [&c](benchmark::State& s) { Redraw(s, c.photo6, 9); }));
+    // Each iteration loads the photo again (untimed), so a few are enough.
+    const std::pair<const char*, Step> steps[] = {{"first/newgame/48MP", Step::FirstNewGame},
+                                                  {"first/press/48MP", Step::FirstPress},
+                                                  {"first/later_newgame/48MP", Step::LaterNewGame}};
+    for (auto [name, step] : steps)
+        Configure(benchmark::RegisterBenchmark(name, [step](benchmark::State& s) { AfterLoad(s, step); }))->Iterations(4);
+    for (bool largePages : {false, true})
+        Configure(benchmark::RegisterBenchmark(largePages ? "first/fresh_copy_large_pages/48MP" : "first/fresh_copy/48MP",
+                                               [largePages](benchmark::State& s) { FreshCopy(s, largePages); }))
+            ->Iterations(4);
     return {
+        {"first New game after a load, 81 pieces, 48 MP (vs copy into fresh memory)", "first/newgame/48MP",
+         "first/fresh_copy/48MP", 1, 1.5},
+        {"first press after a New game, 48 MP (vs copy into fresh memory)", "first/press/48MP",
+         "first/fresh_copy/48MP", 1, 1.5},
+        {"first New game after a load, 48 MP (vs copy into fresh large pages)", "first/newgame/48MP",
+         "first/fresh_copy_large_pages/48MP", 1, 1.5},
+        {"first press after a New game, 48 MP (vs copy into fresh large pages)", "first/press/48MP",
+         "first/fresh_copy_large_pages/48MP", 1, 1.5},
+        {"first New game after a load vs a later one, 48 MP", "first/newgame/48MP", "first/later_newgame/48MP", 1,
+         1.5},
         {"New game, 81 pieces, 24 MP (vs memcpy)", "newgame/81/24MP", "memcpy/24MP", 1, 2.5},
         {"redraw after exchange, 81 pieces, 24 MP (vs memcpy)", "redraw/81/24MP", "memcpy/24MP", 1, 2.0},
         {"New game: 81 vs 4 pieces, 24 MP", "newgame/81/24MP", "newgame/4/24MP", 1, 1.2},

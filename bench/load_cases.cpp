@@ -4,7 +4,6 @@
 #include "bench/cases.h"
 #include "app/form1.h"
 #include "app/picture_pane.h"
-#include "pictures/loading.h"
 
 #include <QFile>
 #include <csetjmp>
@@ -21,10 +20,8 @@ namespace {
 void LoadThroughForm(benchmark::State& state, const QString& path)
 {
     TForm1* form = Form();
-    for (auto _ : state) {
-        form->Image2->SetPicture(pictures::LoadPictureFile(path));
-        ShowNewPicture(form);
-    }
+    for (auto _ : state)
+        form->TakePicture(path);
 }
 
 // The pane's picture area is about 200 pixels wide.

@@ -13,14 +13,6 @@ namespace bench {
 
 namespace {
 
-void PaintBoardAndPreview(TForm1* form, QImage& board, QImage& preview)
-{
-    form->Image1->render(&board);
-    form->Image4->render(&preview);
-    benchmark::DoNotOptimize(board.constBits());
-    benchmark::DoNotOptimize(preview.constBits());
-}
-
 void Paint(benchmark::State& state, int bits, bool large, bool afterChange)
 {
     const Context& c = Shared();
@@ -28,11 +20,9 @@ void Paint(benchmark::State& state, int bits, bool large, bool afterChange)
     const QImage photoB = large ? c.photo24.mirrored(true, false) : photoA.mirrored(true, false);
     const pictures::Picture a = InFormat(photoA, bits), b = InFormat(photoB, bits);
     TForm1* form = Form();
-    QImage board(form->Image1->size(), QImage::Format_ARGB32_Premultiplied);
-    QImage preview(form->Image4->size(), QImage::Format_ARGB32_Premultiplied);
     form->Image1->SetPicture(a);
     form->Image4->SetPicture(a);
-    PaintBoardAndPreview(form, board, preview);
+    PaintBoardAndPreview(form);
     bool useB = true;
     for (auto _ : state) {
         if (afterChange) {
@@ -41,7 +31,7 @@ void Paint(benchmark::State& state, int bits, bool large, bool afterChange)
             form->Image1->SetPicture(next);
             form->Image4->SetPicture(next);
         }
-        PaintBoardAndPreview(form, board, preview);
+        PaintBoardAndPreview(form);
     }
 }
 

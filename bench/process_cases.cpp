@@ -2,7 +2,6 @@
 
 #include "bench/cases.h"
 #include "app/form1.h"
-#include "pictures/loading.h"
 
 #include <QFile>
 #include <chrono>
@@ -53,14 +52,6 @@ double StatusBytes(const std::string& field)
     return 0;
 }
 
-void PressCell(TForm1* form, int cell)
-{
-    const int side = form->Game.GridSide;
-    const int x = (cell % side) * form->Image1->width() / side + form->Image1->width() / (2 * side);
-    const int y = (cell / side) * form->Image1->height() / side + form->Image1->height() / (2 * side);
-    form->Image1MouseDown(form, puzzle::MouseButton::Left, x, y);
-}
-
 }  // namespace
 
 std::vector<Row> RegisterProcessCases()
@@ -79,19 +70,13 @@ std::vector<Row> RegisterProcessCases()
 int MemoryChild(const QString& jpegPath)
 {
     TForm1* form = CreateMainWindow();
-    QImage board(form->Image1->size(), QImage::Format_ARGB32_Premultiplied);
-    QImage preview(form->Image4->size(), QImage::Format_ARGB32_Premultiplied);
-    auto paint = [&] {
-        form->Image1->render(&board);
-        form->Image4->render(&preview);
-    };
+    auto paint = [form] { PaintBoardAndPreview(form); };
     paint();
     const double base = StatusBytes("VmRSS");
     // Resets the peak to the present size, so the peak measured covers only what follows.
     std::ofstream("/proc/self/clear_refs") << "5";
 
-    form->Image2->SetPicture(pictures::LoadPictureFile(jpegPath));
-    ShowNewPicture(form);
+    form->TakePicture(jpegPath);
     paint();
     const double pictureBytes = double(form->Image2->Picture().image().sizeInBytes());
     form->N811Click(form);

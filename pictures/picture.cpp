@@ -6,8 +6,12 @@
 #include <QHash>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
+
+#include <sys/mman.h>
 
 namespace pictures {
 
@@ -102,6 +106,22 @@ bool InCapsule(qint64 ax, qint64 ay, qint64 bx, qint64 by, qint64 width, qint64 
 
 }  // namespace
 
+QImage NewImage(int width, int height, QImage::Format format)
+{
+    QImage image(width, height, format);
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
+    if (!image.isNull() && image.sizeInBytes() >= qsizetype(4 * kLargePage)) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(image.bits());
+        const std::uintptr_t from = (begin + kLargePage - 1) & ~(kLargePage - 1);
+        const std::uintptr_t to = (begin + std::uintptr_t(image.sizeInBytes())) & ~(kLargePage - 1);
+        // Only advice: where the system has no large pages the picture works as before.
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    }
+#endif
+    return image;
+}
+
 Picture::Picture(QImage image, int bitsPerPixel)
 {
     if (image.isNull())
@@ -167,13 +187,36 @@ Colour Picture::pixel(int x, int y) const
     return FromQRgb(ReadRgb(image_.format(), image_.colorTable(), image_.constScanLine(y), x));
 }
 
-void Picture::detachForWrite()
+void Picture::detachForWrite(const std::vector<Span>& overwritten)
 {
     if (image_.isDetached())
         return;
-    QImage own = image_.copy();
+    QImage own = NewImage(width(), height(), image_.format());
     if (own.isNull())
         throw Failure(kOutOfResources);
+    own.setColorTable(image_.colorTable());
+    // Each row takes the old bytes outside the areas about to be overwritten: a composition
+    // over the whole grid writes every byte once, not twice.
+    const qsizetype rowBytes = image_.bytesPerLine();
+    const qsizetype bpp = BytesPerPixel(image_.format());
+    std::vector<std::pair<qsizetype, qsizetype>> covered;
+    for (int y = 0; y < height(); ++y) {
+        covered.clear();
+        for (const Span& s : overwritten) {
+            if (y >= s.area.top() && y <= s.area.bottom())
+                covered.push_back({s.area.left() * bpp, (s.area.right() + 1) * bpp});
+        }
+        std::sort(covered.begin(), covered.end());
+        const uchar* from = image_.constScanLine(y);
+        uchar* to = own.scanLine(y);
+        qsizetype next = 0;  // the first byte not yet taken or covered
+        covered.push_back({rowBytes, rowBytes});
+        for (const auto& [begin, end] : covered) {
+            if (begin > next)
+                std::memcpy(to + next, from + next, size_t(begin - next));
+            next = std::max(next, end);
+        }
+    }
     image_ = std::move(own);
 }
 
@@ -224,43 +267,7 @@ void Picture::lineTo(int x, int y)
 
     const qint64 x0 = from.x(), y0 = from.y(), x1 = x, y1 = y;
     const qint64 w = width(), h = height();
-    const int penWidth = state_.penWidth;
-
-    if (penWidth <= 1) {
-        const qint64 dx = x1 - x0, dy = y1 - y0;
-        if (dx == 0 && dy == 0)
-            return;
-        const qint64 adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
-        const qint64 sx = dx < 0 ? -1 : 1, sy = dy < 0 ? -1 : 1;
-        const bool xMajor = adx >= ady;
-        const qint64 steps = xMajor ? adx : ady;
-        const qint64 minor = xMajor ? ady : adx;
-        const qint64 majorStart = xMajor ? x0 : y0, majorSign = xMajor ? sx : sy;
-        const qint64 majorLimit = xMajor ? w : h;
-        // Only the steps whose major coordinate lies inside the picture can show.
-        qint64 kFrom = 0, kTo = steps - 1;
-        if (majorSign > 0) {
-            kFrom = std::max(kFrom, -majorStart);
-            kTo = std::min(kTo, majorLimit - 1 - majorStart);
-        } else {
-            kFrom = std::max(kFrom, majorStart - (majorLimit - 1));
-            kTo = std::min(kTo, majorStart);
-        }
-        if (kFrom > kTo)
-            return;
-        detachForWrite();
-        const quint32 raw = rawColourFor(ToQRgb(state_.penColour));
-        const QImage::Format format = image_.format();
-        for (qint64 k = kFrom; k <= kTo; ++k) {
-            const qint64 offset = (2 * k * minor + steps) / (2 * steps);
-            const qint64 px = xMajor ? x0 + sx * k : x0 + sx * offset;
-            const qint64 py = xMajor ? y0 + sy * offset : y0 + sy * k;
-            if (px < 0 || py < 0 || px >= w || py >= h)
-                continue;
-            WriteRaw(format, image_.scanLine(int(py)), int(px), raw);
-        }
-        return;
-    }
+    const int penWidth = std::max(1, state_.penWidth);
 
     // A band of the pen's width around the segment with round ends: the pixels whose centre
     // lies within half the width of the segment.
@@ -349,7 +356,7 @@ void Picture::copySpans(const std::vector<Span>& spans, const QImage& from)
 {
     if (spans.empty())
         return;
-    detachForWrite();
+    detachForWrite(spans);
     const size_t bpp = size_t(BytesPerPixel(image_.format()));
     // Consecutive spans over the same rows form a band (the cells of one grid row); within a
     // band every destination row is written left to right before the next, so a composition

@@ -28,17 +28,22 @@ inline constexpr Colour kRed = 0x000000FF;
 inline constexpr Colour kBlue = 0x00FF0000;
 inline constexpr Colour kBlack = 0x00000000;
 
-inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
-
 QRgb ToQRgb(Colour c);
 Colour FromQRgb(QRgb c);
 
+// Rectangle copies always replace the destination's pixels (source copy), so the drawing state
+// holds only the pen.
 struct DrawingState {
     Colour penColour = kBlack;
     int penWidth = 1;
     QPoint penPos{0, 0};
-    std::uint32_t copyMode = kSrcCopy;
 };
+
+// A new image of the given size and format, its pixels not yet written (a null image when it
+// cannot be allocated). A large one asks the system for large pages: the first write of a
+// camera-sized picture then faults in a few hundred pages rather than tens of thousands, which
+// is most of the cost of a picture's first write. Readers make their pictures with it too.
+QImage NewImage(int width, int height, QImage::Format format);
 
 class Picture {
 public:
@@ -70,13 +75,12 @@ public:
     Colour pixel(int x, int y) const;
 
     const DrawingState& state() const { return state_; }
-    void setCopyMode(std::uint32_t mode) { state_.copyMode = mode; }
     void setPenColour(Colour c) { state_.penColour = c & 0x00FFFFFF; }
     void setPenWidth(int w) { if (w >= 0) state_.penWidth = w; }  // a negative width is ignored
     void moveTo(int x, int y) { state_.penPos = QPoint(x, y); }
-    // Draws from the pen position to (x, y) in the pen colour, then moves the pen there.
-    // Width 1 (or 0): the pixels from the start up to but not including the end point.
-    // Wider: a band of the pen's width centred on the segment, with round ends.
+    // Draws from the pen position to (x, y) in the pen colour, then moves the pen there: a band
+    // of the pen's width (at least 1) centred on the segment, with round ends, so the lines of
+    // a closed outline meet without gaps. The game draws only its 6-pixel frames.
     // Everything is clipped to the picture. The pen colour is drawn exactly on every format:
     // an indexed picture gains a table entry for it (a 4-bit one widening to 8 bits when
     // needed, a two-colour one staying two-colour; 32 bits when the table is already full).
@@ -107,8 +111,9 @@ private:
     // converted to this picture's format.
     void copyConverting(const QRect& dst, const Picture& src, const QRect& srcRect);
 
-    // Makes the pixels this picture's own before a write (the copy-on-write step).
-    void detachForWrite();
+    // Makes the pixels this picture's own before a write (the copy-on-write step). The areas
+    // of `overwritten` are about to be written whole, so they are not copied.
+    void detachForWrite(const std::vector<Span>& overwritten = {});
     // Turns an indexed picture whose table is full into a 32-bit one.
     void widenToRgb32();
     // The table index of a colour in an indexed picture, appending it when missing; -1 when
