@@ -3,6 +3,8 @@
 #include "pictures/failure.h"
 #include "pictures/limits.h"
 
+#include <QBuffer>
+#include <QIODevice>
 #include <QImage>
 #include <QVector>
 #include <algorithm>
@@ -26,15 +28,17 @@ namespace {
 
 JpegPixelFormat defaultFormat = JpegPixelFormat::Bits24;
 
-// The file is handed to the decoder in blocks of this size.
+// The file is handed to the decoder in blocks of this size, read as the decoder asks.
 constexpr std::size_t kBlockSize = 4096;
 
-// Every scan is a pass over the blocks of the components it codes, however little data it
-// holds, so a small file of hundreds of tiny scans can keep the decoder busy for many seconds.
-// The passes of all scans together may cover this many pixels: a progressive photo of 24
-// megapixels takes about eight full passes (four times its luminance, twice all components,
-// and the colour components' own refinements), well below it.
-constexpr long long kMaxScannedPixels = 1LL << 30;
+// Every scan is a pass over the coefficients of the components it codes, however little data
+// it holds, so a small file of thousands of tiny scans can keep the decoder busy for minutes.
+// All scans together may pass over kScanPassesPerCoefficient times the picture's coefficients
+// (standard progressions take at most 6 passes, the longest scripts of common encoders about
+// 100), and at least kFreeScannedCoefficients. Once a scan codes again what an earlier one has
+// coded, the file is not one an encoder made: then only kFreeScannedCoefficients are allowed.
+constexpr long long kScanPassesPerCoefficient = 128;
+constexpr long long kFreeScannedCoefficients = 1LL << 30;
 
 // libjpeg-turbo lists the decoder's errors as later releases of the IJG library do, which added
 // codes among them; the program reports the numbers of the library's release 6. Codes that
@@ -57,24 +61,22 @@ constexpr ReportedCode kReleaseSixCodes[] = {
     {JERR_DHT_INDEX, 29},         {JERR_DQT_INDEX, 30},            {JERR_EMPTY_IMAGE, 31},
     {JERR_EMS_READ, 32},          {JERR_EMS_WRITE, 33},            {JERR_EOI_EXPECTED, 34},
     {JERR_FILE_READ, 35},         {JERR_FILE_WRITE, 36},           {JERR_FRACT_SAMPLE_NOTIMPL, 37},
-    {JERR_HUFF_CLEN_OVERFLOW, 38}, {JERR_HUFF_MISSING_CODE, 39},   {JERR_INPUT_EMPTY, 41},
+    {JERR_HUFF_CLEN_OVERFLOW, 38}, {JERR_HUFF_MISSING_CODE, 39},   {JERR_IMAGE_TOO_BIG, 40},
+    {JERR_INPUT_EMPTY, 41},
     {JERR_INPUT_EOF, 42},         {JERR_MISMATCHED_QUANT_TABLE, 43}, {JERR_MISSING_DATA, 44},
     {JERR_MODE_CHANGE, 45},       {JERR_NOTIMPL, 46},              {JERR_NOT_COMPILED, 47},
-    {JERR_NO_HUFF_TABLE, 49},
+    {JERR_NO_BACKING_STORE, 48},  {JERR_NO_HUFF_TABLE, 49},
     {JERR_NO_ARITH_TABLE, 49},  // arithmetic coding came later: its missing table is the same fault
     {JERR_NO_IMAGE, 50},          {JERR_NO_QUANT_TABLE, 51},       {JERR_NO_SOI, 52},
-    {JERR_QUANT_COMPONENTS, 54},  {JERR_QUANT_FEW_COLORS, 55},     {JERR_QUANT_MANY_COLORS, 56},
+    {JERR_OUT_OF_MEMORY, 53},     {JERR_QUANT_COMPONENTS, 54},  {JERR_QUANT_FEW_COLORS, 55},     {JERR_QUANT_MANY_COLORS, 56},
     {JERR_SOF_DUPLICATE, 57},     {JERR_SOF_NO_SOS, 58},           {JERR_SOF_UNSUPPORTED, 59},
     {JERR_SOI_DUPLICATE, 60},     {JERR_SOS_NO_SOF, 61},           {JERR_TFILE_CREATE, 62},
     {JERR_TFILE_READ, 63},        {JERR_TFILE_SEEK, 64},           {JERR_TFILE_WRITE, 65},
     {JERR_TOO_LITTLE_DATA, 66},   {JERR_UNKNOWN_MARKER, 67},       {JERR_VIRTUAL_BUG, 68},
-    {JERR_XMS_READ, 70},          {JERR_XMS_WRITE, 71},
+    {JERR_WIDTH_OVERFLOW, 69},    {JERR_XMS_READ, 70},          {JERR_XMS_WRITE, 71},
     // Raised only when compressing, cropping or transcoding, never by this program's decoding.
     {JERR_BAD_DCT_COEF, 46},      {JERR_BAD_CROP_SPEC, 46},        {JERR_BAD_DROP_SAMPLING, 46},
 };
-// Errors that mean the picture is too large to hold: answered like the program's own size limit.
-constexpr int kTooLargeCodes[] = {JERR_IMAGE_TOO_BIG, JERR_NO_BACKING_STORE, JERR_OUT_OF_MEMORY,
-                                  JERR_WIDTH_OVERFLOW};
 
 // Colours of an 8-bit (colour-reduced) picture.
 constexpr int kReducedColours = 236;
@@ -84,35 +86,42 @@ struct ErrorManager {
     std::jmp_buf jump;
 };
 
-struct MemorySource {
+// Hands the file over a block at a time, as the decoder asks: nothing beyond what the decoder
+// has asked for is read.
+struct FileSource {
     jpeg_source_mgr pub;
-    const JOCTET* data;
-    std::size_t size;
-    std::size_t position;  // first byte not yet handed over
+    QIODevice* file;
+    bool started;  // some data handed over
+    JOCTET block[kBlockSize];
 };
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
-// Adds up the pixels each scan passes over, as the scan begins.
+// Adds up the coefficients each scan passes over, as the scan begins, and notes which bits of
+// which coefficients the scans have coded.
 struct ScanMonitor {
     jpeg_progress_mgr pub;
     int scan;
-    long long scannedPixels;
+    long long scannedCoefficients;
+    long long allowed;
+    // Per component and coefficient, the lowest bit coded so far; kNothingCoded before any.
+    static constexpr signed char kNothingCoded = 64;
+    signed char lowestBit[MAX_COMPONENTS][DCTSIZE2];
 };
 
-enum class Outcome { Decoded, DecoderError, TooLarge, NoMemory };
+enum class Outcome { Decoded, DecoderError, NoMemory };
 
 // Everything the decoding touches, owned by DecodeJpeg's frame.
 struct DecodeJob {
     // Input.
-    const QByteArray* file = nullptr;
+    QIODevice* file = nullptr;
     bool eightBit = false;
     QSize cover;  // empty: full size
 
     // libjpeg's state.
     jpeg_decompress_struct cinfo;
     ErrorManager error;
-    MemorySource source;
+    FileSource source;
     ScanMonitor monitor;
 
     // Output.
@@ -122,39 +131,98 @@ struct DecodeJob {
     int messageCode = 0;
 };
 
-// Bytes of entropy-coded data in the file, counted up to `enough`: what follows each
-// start-of-scan header up to the next marker that is not a restart marker. Comments and other
-// segments are skipped by their length; a file cut off inside a segment ends there.
-long long EntropyCodedBytes(const QByteArray& file, long long enough)
+// Reads a file forward a chunk at a time: memory stays the chunk's, whatever the file's size.
+class ForwardReader {
+public:
+    explicit ForwardReader(QIODevice& file) : file_(file) {}
+
+    // The next byte, or -1 at the end of the file.
+    int next()
+    {
+        if (at_ == end_) {
+            const qint64 count = file_.read(reinterpret_cast<char*>(chunk_), sizeof chunk_);
+            if (count <= 0)
+                return -1;
+            at_ = 0;
+            end_ = int(count);
+        }
+        return chunk_[at_++];
+    }
+
+    void skip(qint64 count)
+    {
+        const qint64 inChunk = std::min<qint64>(count, end_ - at_);
+        at_ += int(inChunk);
+        if (count > inChunk)
+            file_.seek(std::min(file_.pos() + (count - inChunk), file_.size()));
+    }
+
+private:
+    QIODevice& file_;
+    uchar chunk_[65536];
+    int at_ = 0;
+    int end_ = 0;
+};
+
+bool IsRestartMarker(int marker)
 {
-    const auto* data = reinterpret_cast<const uchar*>(file.constData());
-    const qsizetype size = file.size();
-    // The next 0xFF byte at or after pos, or the end.
-    auto nextFF = [&](qsizetype pos) {
-        const void* at = pos < size ? std::memchr(data + pos, 0xFF, size_t(size - pos)) : nullptr;
-        return at ? static_cast<const uchar*>(at) - data : size;
-    };
+    return marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7;
+}
+
+// Bytes of entropy-coded data in the file from its start, counted up to `enough`: what follows
+// each start-of-scan header up to the next marker that is not a restart marker (restart markers
+// and stuffed zeros are part of the scan). Other segments are skipped by their length; a file
+// cut off inside a segment ends there.
+long long EntropyCodedBytes(QIODevice& file, long long enough)
+{
+    file.seek(0);
+    ForwardReader in(file);
+    in.skip(2);  // the start-of-image marker
     long long total = 0;
-    qsizetype pos = 2;  // after the start-of-image marker
-    while (total < enough && (pos = nextFF(pos)) + 1 < size) {
-        const int marker = data[pos + 1];
-        pos += marker == 0xFF ? 1 : 2;  // fill bytes before a marker
-        if (marker == 0xFF || marker == 0x01 || marker == 0xD8 || (marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7))
-            continue;  // markers without a segment
-        if (marker == JPEG_EOI || pos + 2 > size)
-            break;
-        pos += qsizetype(data[pos]) << 8 | data[pos + 1];
-        if (marker != 0xDA)
-            continue;
-        // The scan's data runs to the next marker; stuffed zeros and restart markers are part of it.
-        const qsizetype start = std::min(pos, size);
-        for (pos = nextFF(start); pos + 1 < size && total + (pos - start) < enough; pos = nextFF(pos + 1)) {
-            const int after = data[pos + 1];
-            if (after != 0 && !(after >= JPEG_RST0 && after <= JPEG_RST0 + 7))
+    int marker = -1;  // a marker already read, that ended a scan
+    while (total < enough) {
+        if (marker < 0) {
+            int c;
+            while ((c = in.next()) >= 0 && c != 0xFF) {
+            }
+            do {
+                marker = in.next();
+            } while (marker == 0xFF);  // fill bytes before a marker
+            if (marker < 0)
                 break;
         }
-        pos = std::min(pos, size);
-        total += pos - start;
+        const int type = std::exchange(marker, -1);
+        if (type == 0x00 || type == 0x01 || type == 0xD8 || IsRestartMarker(type))
+            continue;  // no segment follows
+        if (type == JPEG_EOI)
+            break;
+        const int high = in.next();
+        const int low = in.next();
+        if (low < 0)
+            break;
+        in.skip((high << 8 | low) - 2);
+        if (type != 0xDA)
+            continue;
+        // The scan's data, up to the marker that ends it.
+        for (int c; total < enough && (c = in.next()) >= 0;) {
+            if (c != 0xFF) {
+                ++total;
+                continue;
+            }
+            int after;
+            do {
+                after = in.next();
+            } while (after == 0xFF);
+            if (after < 0)
+                return total;
+            if (after != 0x00 && !IsRestartMarker(after)) {
+                marker = after;
+                break;
+            }
+            total += 2;
+        }
+        if (marker < 0 && total < enough)
+            break;  // the file ends inside the scan
     }
     return total;
 }
@@ -193,15 +261,17 @@ static void InitSource(j_decompress_ptr) {}
 
 static boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
-    auto* source = reinterpret_cast<MemorySource*>(cinfo->src);
-    if (source->position < source->size) {
-        const std::size_t count = std::min(kBlockSize, source->size - source->position);
-        source->pub.next_input_byte = source->data + source->position;
-        source->pub.bytes_in_buffer = count;
-        source->position += count;
+    auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+    const qint64 count = source->file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+    if (count < 0)
+        ERREXIT(cinfo, JERR_FILE_READ);
+    if (count > 0) {
+        source->started = true;
+        source->pub.next_input_byte = source->block;
+        source->pub.bytes_in_buffer = std::size_t(count);
         return TRUE;
     }
-    if (source->size == 0)
+    if (!source->started)
         ERREXIT(cinfo, JERR_INPUT_EMPTY);
     // Past the end: an end-of-image marker each time, so a cut-off file decodes to its end
     // with the missing part filled in by the decoder.
@@ -214,19 +284,19 @@ static void SkipInputData(j_decompress_ptr cinfo, long count)
 {
     if (count <= 0)
         return;
-    auto* source = reinterpret_cast<MemorySource*>(cinfo->src);
+    auto* source = reinterpret_cast<FileSource*>(cinfo->src);
     const std::size_t skip = std::size_t(count);
     if (skip <= source->pub.bytes_in_buffer) {
         source->pub.next_input_byte += skip;
         source->pub.bytes_in_buffer -= skip;
         return;
     }
-    // Beyond the current block: move through the file directly, stopping at its end. The next
-    // read fills the buffer again (or gives the end-of-image marker).
-    const std::size_t beyond = skip - source->pub.bytes_in_buffer;
-    source->pub.next_input_byte = nullptr;
+    // Beyond the current block: move forward in the file, stopping at its end. The next read
+    // fills the block again (or gives the end-of-image marker).
+    const qint64 beyond = qint64(skip - source->pub.bytes_in_buffer);
     source->pub.bytes_in_buffer = 0;
-    source->position += std::min(beyond, source->size - source->position);
+    QIODevice* file = source->file;
+    file->seek(std::min(file->pos() + beyond, file->size()));
 }
 
 static void TermSource(j_decompress_ptr) {}
@@ -242,14 +312,25 @@ static void LimitScans(j_common_ptr common)
     if (cinfo->input_scan_number == monitor->scan)
         return;
     monitor->scan = cinfo->input_scan_number;
+    bool repeats = false;
     for (int i = 0; i < cinfo->comps_in_scan; ++i) {
         const jpeg_component_info* component = cinfo->cur_comp_info[i];
-        monitor->scannedPixels +=
+        monitor->scannedCoefficients +=
             (long long)component->width_in_blocks * component->height_in_blocks * DCTSIZE2;
+        signed char* lowest = monitor->lowestBit[component->component_index];
+        for (int k = std::max(cinfo->Ss, 0); k <= std::min(cinfo->Se, DCTSIZE2 - 1); ++k) {
+            // A first scan of a coefficient already coded, or a refinement of a bit already
+            // coded.
+            if (lowest[k] != ScanMonitor::kNothingCoded && (cinfo->Ah == 0 || cinfo->Al >= lowest[k]))
+                repeats = true;
+            lowest[k] = static_cast<signed char>(std::min<int>(lowest[k], cinfo->Al));
+        }
     }
+    if (repeats)
+        monitor->allowed = kFreeScannedCoefficients;
     // Reported as "invalid progressive parameters": the progression of such a file is not one
     // a real encoder makes.
-    if (monitor->scannedPixels > kMaxScannedPixels)
+    if (monitor->scannedCoefficients > monitor->allowed)
         ERREXIT(cinfo, JERR_BAD_PROGRESSION);
 }
 
@@ -320,6 +401,45 @@ void CmykToBgr(const JSAMPLE* in, JSAMPLE* out, JDIMENSION width, bool inverted)
     }
 }
 
+// Whether the file may make the decoder build the picture it claims: the picture and the
+// decoder's whole-image buffers within their caps, and the working set paid for by the file's
+// entropy-coded data. Called after the header is read, with the decoder's settings made.
+// twoPass: colours reduced from a three-colour picture, which is buffered whole at 24 bits.
+bool WorkingSetAllowed(DecodeJob* job, bool twoPass)
+{
+    jpeg_decompress_struct& cinfo = job->cinfo;
+    const long long width = cinfo.image_width;
+    const long long height = cinfo.image_height;
+    const long long pixels = width * height;
+    const bool eightBit = cinfo.quantize_colors;
+    if (BitmapRowBytes(width, eightBit ? 8 : 24) * height > kMaxPictureBytes
+        || (twoPass && BitmapRowBytes(width, 24) * height > kMaxPictureBytes))
+        return false;
+    long long workingSet = pixels * (twoPass ? 4 : 3);
+    if (jpeg_has_multiple_scans(&cinfo)) {
+        // The coefficients of every block, two bytes each, padded to whole units as the decoder
+        // keeps them.
+        long long coefficientBytes = 0;
+        for (int i = 0; i < cinfo.num_components; ++i) {
+            const jpeg_component_info& c = cinfo.comp_info[i];
+            const long long across = (c.width_in_blocks + c.h_samp_factor - 1) / c.h_samp_factor * c.h_samp_factor;
+            const long long down = (c.height_in_blocks + c.v_samp_factor - 1) / c.v_samp_factor * c.v_samp_factor;
+            coefficientBytes += across * down * DCTSIZE2 * long(sizeof(JCOEF));
+        }
+        if (coefficientBytes > kMaxCoefficientBytes)
+            return false;
+        workingSet += coefficientBytes;
+    }
+    // Counting stops once the data pays for the working set; none is needed below the free one.
+    if (workingSet <= kFreeWorkingSet)
+        return true;
+    const qint64 resume = job->file->pos();
+    const long long enough = (workingSet - kFreeWorkingSet) / kWorkingSetPerDataByte + 1;
+    const bool paid = DataJustifiesWorkingSet(workingSet, EntropyCodedBytes(*job->file, enough));
+    job->file->seek(resume);
+    return paid;
+}
+
 // The decoding proper. Plain data only in this frame: see the note at the top.
 void RunDecoder(DecodeJob* job)
 {
@@ -337,19 +457,17 @@ void RunDecoder(DecodeJob* job)
     }
     jpeg_create_decompress(cinfo);
 
-    // Whole-image buffers of the decoder (the coefficients of a progressive file, the picture
-    // of a two-pass colour reduction) may take as much as the picture itself may: for a 4:2:0
-    // progressive file that is the same as its 24-bit pixels. libjpeg-turbo's memory manager
-    // refuses larger buffers (it has no backing store), so a small file claiming a huge picture
-    // fails before the memory is taken.
-    cinfo->mem->max_memory_to_use = long(kMaxPictureBytes);
+    // A safety net under the checks below, which refuse first: the decoder's whole-image
+    // buffers (coefficients, the 24-bit picture of a two-pass colour reduction) never take more.
+    cinfo->mem->max_memory_to_use = long(kMaxCoefficientBytes + kMaxPictureBytes + (64LL << 20));
 
     job->monitor.pub.progress_monitor = LimitScans;
     job->monitor.scan = 0;
-    job->monitor.scannedPixels = 0;
+    job->monitor.scannedCoefficients = 0;
+    std::memset(job->monitor.lowestBit, ScanMonitor::kNothingCoded, sizeof job->monitor.lowestBit);
     cinfo->progress = &job->monitor.pub;
 
-    MemorySource* source = &job->source;
+    FileSource* source = &job->source;
     source->pub.init_source = InitSource;
     source->pub.fill_input_buffer = FillInputBuffer;
     source->pub.skip_input_data = SkipInputData;
@@ -357,9 +475,8 @@ void RunDecoder(DecodeJob* job)
     source->pub.term_source = TermSource;
     source->pub.next_input_byte = nullptr;
     source->pub.bytes_in_buffer = 0;
-    source->data = reinterpret_cast<const JOCTET*>(job->file->constData());
-    source->size = std::size_t(job->file->size());
-    source->position = 0;
+    source->file = job->file;
+    source->started = false;
     cinfo->src = &source->pub;
 
     jpeg_read_header(cinfo, TRUE);
@@ -392,19 +509,16 @@ void RunDecoder(DecodeJob* job)
     }
 
     // Limits apply to the picture at full size, whatever the scale: a reduced decode refuses
-    // exactly what the full one refuses. Reducing the colours of a three-colour picture buffers
-    // it whole at 24 bits first.
-    const int depth = reduce ? 8 : 24;
-    const bool twoPass = reduce && !grey && !fourInks;
-    if (fullWidth > kMaxPictureSide || fullHeight > kMaxPictureSide
-        || BitmapRowBytes(fullWidth, depth) * fullHeight > kMaxPictureBytes
-        || (twoPass && BitmapRowBytes(fullWidth, 24) * fullHeight > kMaxPictureBytes)
-        || !DataCanHoldPicture(EntropyCodedBytes(*job->file, fullWidth * fullHeight / kMaxPixelsPerDataByte),
-                               fullWidth, fullHeight)) {
-        job->outcome = Outcome::TooLarge;
+    // exactly what the full one refuses.
+    if (!WorkingSetAllowed(job, reduce && !grey && !fourInks)) {
+        job->outcome = Outcome::NoMemory;
         jpeg_destroy_decompress(cinfo);
         return;
     }
+    long long coefficients = 0;
+    for (int i = 0; i < cinfo->num_components; ++i)
+        coefficients += (long long)cinfo->comp_info[i].width_in_blocks * cinfo->comp_info[i].height_in_blocks * DCTSIZE2;
+    job->monitor.allowed = std::max(kFreeScannedCoefficients, kScanPassesPerCoefficient * coefficients);
     jpeg_calc_output_dimensions(cinfo);
 
     jpeg_start_decompress(cinfo);
@@ -465,7 +579,8 @@ JpegPixelFormat JpegPixelFormatForScreenDepth(int bitsPerPixelTimesPlanes)
 
 std::string JpegErrorMessage(int decoderCode)
 {
-    if (std::find(std::begin(kTooLargeCodes), std::end(kTooLargeCodes), decoderCode) != std::end(kTooLargeCodes))
+    // A failed allocation is the system's lack of resources, not a fault of the file.
+    if (decoderCode == JERR_OUT_OF_MEMORY)
         return kOutOfResources;
     // Warnings and traces never end a decode; were one to, it would read as a bogus message.
     int reported = 0;
@@ -476,12 +591,13 @@ std::string JpegErrorMessage(int decoderCode)
     return "JPEG エラー #" + std::to_string(reported);
 }
 
-Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format, QSize cover, QSize* fullSize)
+Picture DecodeJpeg(QIODevice& file, JpegPixelFormat format, QSize cover, QSize* fullSize)
 {
     DecodeJob job;
     job.file = &file;
     job.eightBit = format == JpegPixelFormat::Bits8;
     job.cover = cover;
+    file.seek(0);
     RunDecoder(&job);
     if (fullSize)
         *fullSize = job.fullSize;
@@ -489,7 +605,6 @@ Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format, QSize cover, 
     switch (job.outcome) {
     case Outcome::Decoded:
         break;
-    case Outcome::TooLarge:
     case Outcome::NoMemory:
         throw Failure(kOutOfResources);
     case Outcome::DecoderError:
@@ -497,6 +612,14 @@ Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format, QSize cover, 
     }
     const int bits = job.image.format() == QImage::Format_Indexed8 ? 8 : 24;
     return Picture(std::move(job.image), bits);
+}
+
+Picture DecodeJpeg(const QByteArray& file, JpegPixelFormat format, QSize cover, QSize* fullSize)
+{
+    QBuffer buffer;
+    buffer.setData(file);  // shares the bytes, copies nothing
+    buffer.open(QIODevice::ReadOnly);
+    return DecodeJpeg(buffer, format, cover, fullSize);
 }
 
 }  // namespace pictures

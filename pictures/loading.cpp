@@ -19,8 +19,6 @@ namespace {
 // kMaxPictureBytes of pixels, and a JPEG file is smaller than its pixels.
 constexpr qint64 kMaxFileBytes = 2 * kMaxPictureBytes;
 
-const QByteArray kJpegSignature("\xFF\xD8", 2);
-
 // Read before the rest: more than the bitmap reader's file header, so a reader refuses a file
 // that does not begin with its signature exactly as it would refuse the whole file.
 constexpr qint64 kFirstBytes = 4096;
@@ -28,6 +26,16 @@ constexpr qint64 kFirstBytes = 4096;
 [[noreturn]] void CannotOpen(const QString& path)
 {
     throw Failure("ファイル " + path.toStdString() + " は開けません");
+}
+
+// The JPEG decoder reads the open file as it goes, so a file of any size costs only what its
+// picture costs.
+Picture DecodeJpegFile(const QString& path, QSize cover = QSize(), QSize* fullSize = nullptr)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        CannotOpen(path);
+    return DecodeJpeg(file, DefaultJpegPixelFormat(), cover, fullSize);
 }
 
 std::vector<PictureFormat>& Registry()
@@ -84,7 +92,7 @@ Picture LoadPictureFile(const QString& path)
     // everything else, capitals included, is taken for a JPEG file.
     if (ExtensionOf(path.toStdString()) == ".bmp")
         return LoadRegisteredPicture(path);
-    return DecodeJpeg(ReadWholeFile(path, kJpegSignature));
+    return DecodeJpegFile(path);
 }
 
 Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
@@ -95,7 +103,7 @@ Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
         return picture;
     switch (format->kind) {
     case PictureKind::Jpeg:
-        return DecodeJpeg(ReadWholeFile(path, kJpegSignature), DefaultJpegPixelFormat(), cover, fullSize);
+        return DecodeJpegFile(path, cover, fullSize);
     case PictureKind::Bitmap:
         picture = ReadBitmap(ReadWholeFile(path, "BM"));
         break;
