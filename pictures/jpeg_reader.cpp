@@ -4,6 +4,7 @@
 #include "pictures/limits.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QIODevice>
 #include <QImage>
 #include <QVector>
@@ -11,9 +12,11 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -91,9 +94,14 @@ struct ErrorManager {
 struct FileSource {
     jpeg_source_mgr pub;
     QIODevice* file;
-    bool started;  // some data handed over
+    bool started;          // some data handed over
+    qint64 zerosBetween;   // zero bytes handed over in a row while no scan was being decoded
     JOCTET block[kBlockSize];
 };
+
+// A marker segment holds at most this many bytes after its marker: zeros beyond a run this long,
+// met while the decoder is between scans, are no segment's but filler before the next marker.
+constexpr qint64 kLongestSegment = 65537;
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
@@ -245,6 +253,37 @@ int CoveringEighths(long long width, long long height, QSize cover)
     return 8;
 }
 
+bool AllZero(const JOCTET* bytes, qint64 count)
+{
+    return std::all_of(bytes, bytes + count, [](JOCTET b) { return b == 0; });
+}
+
+// Moves the file to its next byte that is not zero, or to its end: holes of a sparse file are
+// passed over without reading them, the rest is read in large chunks.
+void PassZeros(QIODevice* file)
+{
+    auto* plain = qobject_cast<QFile*>(file);
+    JOCTET chunk[65536];
+    for (;;) {
+        if (plain && plain->handle() >= 0) {
+            const off_t data = lseek(plain->handle(), off_t(file->pos()), SEEK_DATA);
+            if (data >= 0)
+                file->seek(qint64(data));
+            else if (errno == ENXIO)  // nothing but a hole up to the end
+                file->seek(file->size());
+        }
+        const qint64 at = file->pos();
+        const qint64 count = file->read(reinterpret_cast<char*>(chunk), sizeof chunk);
+        if (count <= 0)
+            return;
+        const JOCTET* data = std::find_if(chunk, chunk + count, [](JOCTET b) { return b != 0; });
+        if (data != chunk + count) {
+            file->seek(at + (data - chunk));
+            return;
+        }
+    }
+}
+
 extern "C" {
 
 static void ErrorExit(j_common_ptr cinfo)
@@ -262,7 +301,17 @@ static void InitSource(j_decompress_ptr) {}
 static boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-    const qint64 count = source->file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+    QIODevice* file = source->file;
+    qint64 count = file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+    // The decoder looks for the next marker one byte at a time. A picture followed by a long
+    // run of zeros (a scan that runs on, a tail appended to the file) would keep it busy for
+    // seconds a gigabyte: the run is passed over here, as the decoder would discard it.
+    const bool betweenScans = cinfo->input_scan_number == 0 || cinfo->input_iMCU_row >= cinfo->total_iMCU_rows;
+    source->zerosBetween = betweenScans && count > 0 && AllZero(source->block, count) ? source->zerosBetween + count : 0;
+    if (source->zerosBetween > kLongestSegment) {
+        PassZeros(file);
+        count = file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+    }
     if (count < 0)
         ERREXIT(cinfo, JERR_FILE_READ);
     if (count > 0) {
@@ -477,6 +526,7 @@ void RunDecoder(DecodeJob* job)
     source->pub.bytes_in_buffer = 0;
     source->file = job->file;
     source->started = false;
+    source->zerosBetween = 0;
     cinfo->src = &source->pub;
 
     jpeg_read_header(cinfo, TRUE);
