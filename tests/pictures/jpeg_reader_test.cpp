@@ -397,6 +397,9 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
         {"cut before the first scan", good.left(sos), JpegError(58)},
         {"bogus Huffman table", badHuffman, JpegError(28)},
         {"undefined quantisation table", undefinedTable, JpegError(51)},
+        // Zeros far longer than any segment are passed over, up to the marker after them.
+        {"a second picture after 300 KB of zeros", good.chopped(2) + QByteArray(300000, '\0') + good,
+         JpegError(60)},
     };
     for (const Case& c : cases) {
         for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8})
