@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sys/resource.h>
 
 namespace {
 
@@ -29,11 +28,18 @@ double CpuSeconds()
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
+// The high-water mark of this process's own memory (getrusage would report the parent's when
+// that was larger, since it survives exec).
 double PeakResidentMegabytes()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (QByteArray line; !(line = status.readLine()).isEmpty();) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
 }
 
 bool WritePpm(const QImage& image, const char* path)

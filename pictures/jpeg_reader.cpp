@@ -31,8 +31,10 @@ namespace {
 
 JpegPixelFormat defaultFormat = JpegPixelFormat::Bits24;
 
-// The file is handed to the decoder in blocks of this size, read as the decoder asks.
+// The file is handed to the decoder in blocks of this size, as the decoder asks. It is read a
+// few blocks ahead: one read a block costs more than the decoding of it on some systems.
 constexpr std::size_t kBlockSize = 4096;
+constexpr std::size_t kReadAhead = 16 * kBlockSize;
 
 // Every scan is a pass over the coefficients of the components it codes, however little data
 // it holds, so a small file of thousands of tiny scans can keep the decoder busy for minutes.
@@ -96,7 +98,9 @@ struct FileSource {
     QIODevice* file;
     bool started;          // some data handed over
     qint64 zerosBetween;   // zero bytes handed over in a row while no scan was being decoded
-    JOCTET block[kBlockSize];
+    std::size_t next;      // first byte of `ahead` not yet handed over
+    std::size_t end;       // bytes read into `ahead`
+    JOCTET ahead[kReadAhead];
 };
 
 // A marker segment holds at most this many bytes after its marker: zeros beyond a run this long,
@@ -284,6 +288,33 @@ void PassZeros(QIODevice* file)
     }
 }
 
+// The next block of the file, read ahead when needed: its size (0 at the end), or -1 when the
+// file cannot be read.
+qint64 NextBlock(FileSource* source)
+{
+    if (source->next == source->end) {
+        const qint64 count = source->file->read(reinterpret_cast<char*>(source->ahead), kReadAhead);
+        if (count <= 0)
+            return count;
+        source->next = 0;
+        source->end = std::size_t(count);
+    }
+    const std::size_t count = std::min(kBlockSize, source->end - source->next);
+    source->pub.next_input_byte = source->ahead + source->next;
+    source->next += count;
+    return qint64(count);
+}
+
+// Passes over the zeros that follow, in what was read ahead and then in the file.
+void PassZeros(FileSource* source)
+{
+    const JOCTET* data = std::find_if(source->ahead + source->next, source->ahead + source->end,
+                                      [](JOCTET b) { return b != 0; });
+    source->next = std::size_t(data - source->ahead);
+    if (source->next == source->end)
+        PassZeros(source->file);
+}
+
 extern "C" {
 
 static void ErrorExit(j_common_ptr cinfo)
@@ -301,22 +332,21 @@ static void InitSource(j_decompress_ptr) {}
 static boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-    QIODevice* file = source->file;
-    qint64 count = file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+    qint64 count = NextBlock(source);
     // The decoder looks for the next marker one byte at a time. A picture followed by a long
     // run of zeros (a scan that runs on, a tail appended to the file) would keep it busy for
     // seconds a gigabyte: the run is passed over here, as the decoder would discard it.
     const bool betweenScans = cinfo->input_scan_number == 0 || cinfo->input_iMCU_row >= cinfo->total_iMCU_rows;
-    source->zerosBetween = betweenScans && count > 0 && AllZero(source->block, count) ? source->zerosBetween + count : 0;
+    source->zerosBetween =
+        betweenScans && count > 0 && AllZero(source->pub.next_input_byte, count) ? source->zerosBetween + count : 0;
     if (source->zerosBetween > kLongestSegment) {
-        PassZeros(file);
-        count = file->read(reinterpret_cast<char*>(source->block), kBlockSize);
+        PassZeros(source);
+        count = NextBlock(source);
     }
     if (count < 0)
         ERREXIT(cinfo, JERR_FILE_READ);
     if (count > 0) {
         source->started = true;
-        source->pub.next_input_byte = source->block;
         source->pub.bytes_in_buffer = std::size_t(count);
         return TRUE;
     }
@@ -340,12 +370,18 @@ static void SkipInputData(j_decompress_ptr cinfo, long count)
         source->pub.bytes_in_buffer -= skip;
         return;
     }
-    // Beyond the current block: move forward in the file, stopping at its end. The next read
-    // fills the block again (or gives the end-of-image marker).
-    const qint64 beyond = qint64(skip - source->pub.bytes_in_buffer);
+    // Beyond the current block: through what was read ahead, then forward in the file,
+    // stopping at its end. The next read fills the block again (or gives the end-of-image
+    // marker).
+    std::size_t beyond = skip - source->pub.bytes_in_buffer;
     source->pub.bytes_in_buffer = 0;
-    QIODevice* file = source->file;
-    file->seek(std::min(file->pos() + beyond, file->size()));
+    const std::size_t ahead = std::min(beyond, source->end - source->next);
+    source->next += ahead;
+    beyond -= ahead;
+    if (beyond > 0) {
+        QIODevice* file = source->file;
+        file->seek(std::min(file->pos() + qint64(beyond), file->size()));
+    }
 }
 
 static void TermSource(j_decompress_ptr) {}
@@ -527,6 +563,8 @@ void RunDecoder(DecodeJob* job)
     source->file = job->file;
     source->started = false;
     source->zerosBetween = 0;
+    source->next = 0;
+    source->end = 0;
     cinfo->src = &source->pub;
 
     jpeg_read_header(cinfo, TRUE);

@@ -412,23 +412,25 @@ TEST_F(JpegReader, LongMarkerSegmentsAreSkippedEvenPastTheEnd)
     const QByteArray good = cjpeg(Photo(45, 35, 3), {});
     const Picture plain = DecodeJpeg(good, JpegPixelFormat::Bits24);
 
-    // An application segment of nearly the largest length, spanning many read blocks, holding
-    // thumbnails as camera segments do: read as markers, they would start a second picture.
+    // Two long application segments spanning many read blocks, the second ending far beyond
+    // what is read ahead, holding thumbnails as camera segments do: read as markers, they would
+    // start a second picture.
     const QByteArray thumbnail = cjpeg(Photo(16, 8, 3), {});
-    const int length = 65533;
-    QByteArray segment("\xFF\xE1", 2);
-    segment += char(length >> 8);
-    segment += char(length & 0xFF);
-    while (segment.size() < length + 2)
-        segment += thumbnail;
-    segment.truncate(length + 2);
-    const QByteArray withSegment = good.left(2) + segment + good.mid(2);
+    auto segment = [&](int length) {
+        QByteArray bytes("\xFF\xE1", 2);
+        bytes += char(length >> 8);
+        bytes += char(length & 0xFF);
+        while (bytes.size() < length + 2)
+            bytes += thumbnail;
+        return bytes.left(length + 2);
+    };
+    const QByteArray withSegment = good.left(2) + segment(60000) + segment(65533) + good.mid(2);
     const Picture skipped = DecodeJpeg(withSegment, JpegPixelFormat::Bits24);
     ASSERT_EQ(skipped.width(), 45);
     EXPECT_EQ(skipped.image(), plain.image());
 
-    // The same file cut inside the segment: the skip runs past the end of the file.
-    for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000)})
+    // The same file cut inside either segment: the skip runs past the end of the file.
+    for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000), qsizetype(100000)})
         EXPECT_EQ(FailureOf(withSegment.left(cut)), JpegError(50)) << cut;
 }
 
