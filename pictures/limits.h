@@ -16,31 +16,13 @@ inline long long BitmapRowBytes(long long width, int bitsPerPixel)
 inline constexpr long long kMaxPictureBytes = 1LL << 30;
 inline constexpr int kMaxPictureSide = 65535;
 
-// A file claiming a picture far larger than its data can describe is cut off or made up, and
-// decoding it would fill hundreds of megabytes and take seconds for a file of a few kilobytes.
-// Compressed data packs at most about 512 pixels into a byte: a Huffman-coded JPEG spends at
-// least a bit on every 8 x 8 block of its first scan, a run-length bitmap 2 bytes on a run of at
-// most 255 pixels. The rule allows twice that, counting only the compressed data (a JPEG's
-// entropy-coded scans, not its comments or other segments). An arithmetic-coded JPEG of one
-// flat colour, or a run-length bitmap that is mostly skipped, can pack more; above
-// kPixelsAnyFileMayClaim such files are refused too. Uncompressed bitmaps have a limit of their
-// own: above kPixelsAnyFileMayClaim their pixel rows must all be in the file. Pictures up to
-// kPixelsAnyFileMayClaim load from any file, so a cut-off photo of ordinary size still shows
-// what it holds.
-inline constexpr long long kPixelsAnyFileMayClaim = 1LL << 23;  // 8 megapixels
-inline constexpr long long kMaxPixelsPerDataByte = 1024;
-
-inline bool DataCanHoldPicture(long long dataBytes, long long width, long long height)
-{
-    const long long pixels = width * height;  // both at most kMaxPictureSide: no overflow
-    return pixels <= kPixelsAnyFileMayClaim || pixels / kMaxPixelsPerDataByte <= dataBytes;
-}
-
 // What a file's data pays for. Any file may make the readers build a working set (pixels,
 // colour-reduction buffers, coefficients) of kFreeWorkingSet; beyond that each byte of coded
 // data (a JPEG's entropy-coded scans, a bitmap's pixel data present in the file) pays for at
-// most kWorkingSetPerDataByte more. Complete files stay far below the rate; a few kilobytes
-// claiming a huge picture do not.
+// most kWorkingSetPerDataByte more. Complete files stay far below the rate (a flat picture's
+// JPEG about 1,300 bytes a byte, a photo's about 24), and so do copies cut off early (about ten
+// times their complete rate). A few kilobytes claiming a huge picture do not: they cost at most
+// about 100 MB and a fraction of a second.
 inline constexpr long long kFreeWorkingSet = 96LL << 20;
 inline constexpr long long kWorkingSetPerDataByte = 16384;
 
@@ -49,5 +31,9 @@ inline bool DataJustifiesWorkingSet(long long workingSetBytes, long long dataByt
     return workingSetBytes <= kFreeWorkingSet
         || (workingSetBytes - kFreeWorkingSet) / kWorkingSetPerDataByte < dataBytes;
 }
+
+// Largest buffer of coefficients a multi-scan JPEG may make the decoder keep, two bytes a
+// coefficient: a 4:4:4 progressive picture of about 180 megapixels.
+inline constexpr long long kMaxCoefficientBytes = 1LL << 30;
 
 }  // namespace pictures

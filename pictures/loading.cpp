@@ -15,16 +15,6 @@
 namespace pictures {
 namespace {
 
-// No picture the readers accept comes from a file this large: the biggest bitmap holds
-// kMaxPictureBytes of pixels, and a JPEG file is smaller than its pixels.
-constexpr qint64 kMaxFileBytes = 2 * kMaxPictureBytes;
-
-const QByteArray kJpegSignature("\xFF\xD8", 2);
-
-// Read before the rest: more than the bitmap reader's file header, so a reader refuses a file
-// that does not begin with its signature exactly as it would refuse the whole file.
-constexpr qint64 kFirstBytes = 4096;
-
 [[noreturn]] void CannotOpen(const QString& path)
 {
     throw Failure("ファイル " + path.toStdString() + " は開けません");
@@ -36,6 +26,15 @@ void OpenForReading(QFile& file, QIODevice::OpenMode mode)
     const QFileInfo info(file.fileName());
     if (!info.exists() || !info.isFile() || !file.open(mode))
         CannotOpen(file.fileName());
+}
+
+// The JPEG decoder reads the open file as it goes, so a file of any size costs only what its
+// picture costs.
+Picture DecodeJpegFile(const QString& path, QSize cover = QSize(), QSize* fullSize = nullptr)
+{
+    QFile file(path);
+    OpenForReading(file, QIODevice::ReadOnly | QIODevice::Unbuffered);
+    return DecodeJpeg(file, DefaultJpegPixelFormat(), cover, fullSize);
 }
 
 std::vector<PictureFormat>& Registry()
@@ -50,26 +49,6 @@ std::vector<PictureFormat>& Registry()
 }
 
 }  // namespace
-
-QByteArray ReadWholeFile(const QString& path, const QByteArray& signature)
-{
-    QFile file(path);
-    OpenForReading(file, QIODevice::ReadOnly);
-    QByteArray bytes;
-    try {
-        bytes = file.peek(kFirstBytes);
-        if (bytes.startsWith(signature) && bytes.size() == kFirstBytes) {
-            if (file.size() > kMaxFileBytes)
-                throw Failure(kOutOfResources);
-            bytes = file.readAll();
-        }
-    } catch (const std::bad_alloc&) {
-        throw Failure(kOutOfResources);
-    }
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(kStreamReadError);
-    return bytes;
-}
 
 std::string ExtensionOf(const std::string& name)
 {
@@ -87,7 +66,7 @@ Picture LoadPictureFile(const QString& path)
     // everything else, capitals included, is taken for a JPEG file.
     if (ExtensionOf(path.toStdString()) == ".bmp")
         return LoadRegisteredPicture(path);
-    return DecodeJpeg(ReadWholeFile(path, kJpegSignature));
+    return DecodeJpegFile(path);
 }
 
 Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
@@ -98,7 +77,7 @@ Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
         return picture;
     switch (format->kind) {
     case PictureKind::Jpeg:
-        return DecodeJpeg(ReadWholeFile(path, kJpegSignature), DefaultJpegPixelFormat(), cover, fullSize);
+        return DecodeJpegFile(path, cover, fullSize);
     case PictureKind::Bitmap: {
         // The reader reads its own blocks: none of the device's buffering.
         QFile file(path);

@@ -11,12 +11,6 @@
 
 namespace pictures {
 
-// The whole file in memory. Throws Failure("ファイル <name> は開けません") when it cannot be
-// opened for reading (missing, a folder, no permission). When the file does not begin with
-// signature, only its first 4 KB are read: enough for a reader to refuse it, however large it
-// is.
-QByteArray ReadWholeFile(const QString& path, const QByteArray& signature = QByteArray());
-
 // The extension of a file name: from the last "." to the end, dot included, when the last
 // "." or path separator ("/", "\", ":") found from the end is a "."; otherwise empty.
 std::string ExtensionOf(const std::string& name);

@@ -228,15 +228,15 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     rle.table = bmp_file::Table(256);
     rle.pixels = QByteArray("\x02\x01\x00\x00\x02\x01\x00\x01", 8);
     test_file::Write(Path("rle-topdown.bmp"), rle.build());
-    // A JPEG header claiming 4000 x 2600 in a few hundred bytes: the size is known, the game
+    // A JPEG header claiming 16000 x 12000 in a few hundred bytes: the size is known, the game
     // refuses the pixels.
     QByteArray claim = ReadBytes(Path("photo.jpg"));
     const qsizetype sof = claim.indexOf(QByteArray("\xFF\xC0", 2));
     ASSERT_GT(sof, 0);
-    claim[sof + 5] = char(2600 >> 8);
-    claim[sof + 6] = char(2600 & 0xFF);
-    claim[sof + 7] = char(4000 >> 8);
-    claim[sof + 8] = char(4000 & 0xFF);
+    claim[sof + 5] = char(12000 >> 8);
+    claim[sof + 6] = char(12000 & 0xFF);
+    claim[sof + 7] = char(16000 >> 8);
+    claim[sof + 8] = char(16000 & 0xFF);
     test_file::Write(Path("claim.jpg"), claim);
     QDir(dir_.path()).mkdir("folder.bmp");
 
@@ -254,7 +254,7 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
         {"photo.JPEG", QStringLiteral(" (65x49)"), QString()},
         {"icon.ico", QStringLiteral(" (32x32)"), QString()},
         {"headers-only.bmp", QStringLiteral(" (40x30)"), QString()},
-        {"claim.jpg", QStringLiteral(" (4000x2600)"), QStringLiteral("画像が不正です")},
+        {"claim.jpg", QStringLiteral(" (16000x12000)"), QStringLiteral("画像が不正です")},
         {"rle-topdown.bmp", none, noPicture},
         {"png.png", none, noPicture},
         {"bitmap-named.jpg", none, noPicture},

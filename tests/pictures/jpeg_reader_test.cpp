@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <iterator>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -398,6 +397,9 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
         {"cut before the first scan", good.left(sos), JpegError(58)},
         {"bogus Huffman table", badHuffman, JpegError(28)},
         {"undefined quantisation table", undefinedTable, JpegError(51)},
+        // Zeros far longer than any segment are passed over, up to the marker after them.
+        {"a second picture after 300 KB of zeros", good.chopped(2) + QByteArray(300000, '\0') + good,
+         JpegError(60)},
     };
     for (const Case& c : cases) {
         for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8})
@@ -410,25 +412,57 @@ TEST_F(JpegReader, LongMarkerSegmentsAreSkippedEvenPastTheEnd)
     const QByteArray good = cjpeg(Photo(45, 35, 3), {});
     const Picture plain = DecodeJpeg(good, JpegPixelFormat::Bits24);
 
-    // An application segment of nearly the largest length, spanning many read blocks.
-    const int length = 65533;
-    QByteArray segment("\xFF\xE1", 2);
-    segment += char(length >> 8);
-    segment += char(length & 0xFF);
-    for (int i = 0; i < length - 2; ++i)
-        segment += char(i % 251);
-    const QByteArray withSegment = good.left(2) + segment + good.mid(2);
+    // Two long application segments spanning many read blocks, the second ending far beyond
+    // what is read ahead, holding thumbnails as camera segments do: read as markers, they would
+    // start a second picture.
+    const QByteArray thumbnail = cjpeg(Photo(16, 8, 3), {});
+    auto segment = [&](int length) {
+        QByteArray bytes("\xFF\xE1", 2);
+        bytes += char(length >> 8);
+        bytes += char(length & 0xFF);
+        while (bytes.size() < length + 2)
+            bytes += thumbnail;
+        return bytes.left(length + 2);
+    };
+    const QByteArray withSegment = good.left(2) + segment(60000) + segment(65533) + good.mid(2);
     const Picture skipped = DecodeJpeg(withSegment, JpegPixelFormat::Bits24);
     ASSERT_EQ(skipped.width(), 45);
     EXPECT_EQ(skipped.image(), plain.image());
 
-    // The same file cut inside the segment: the skip runs past the end of the file.
-    for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000)})
+    // The same file cut inside either segment: the skip runs past the end of the file.
+    for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000), qsizetype(100000)})
         EXPECT_EQ(FailureOf(withSegment.left(cut)), JpegError(50)) << cut;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Oversized and hostile files
+
+// Enough scan data to pay for any working set of a picture of this many pixels.
+qsizetype DataPayingFor(long long pixels)
+{
+    return qsizetype(pixels * 10 / kWorkingSetPerDataByte + 1);
+}
+
+// Bytes between the first scan's header and the end-of-image marker: all of a single-scan
+// file's entropy-coded data, restart markers included.
+qsizetype ScanDataOf(const QByteArray& file)
+{
+    const qsizetype sos = file.indexOf(QByteArray("\xFF\xDA", 2));
+    return file.size() - 2 - (sos + 2 + (uchar(file[sos + 2]) << 8 | uchar(file[sos + 3])));
+}
+
+// Whether the file is decoded at its claimed size, at a scale small enough to be quick (the
+// limits are those of the full size), or the failure's message.
+std::string OutcomeOf(const QByteArray& file, int width, int height)
+{
+    try {
+        QSize full;
+        DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64), &full);
+        return full == QSize(width, height) ? "decoded" : "decoded at another size";
+    } catch (const Failure& failure) {
+        return failure.what();
+    }
+}
 
 TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
 {
@@ -441,56 +475,98 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         int width;
         int height;
         JpegPixelFormat format;
+        std::string message;
     };
     const Case cases[] = {
-        {"a side beyond the decoder's 65500", baseline, 65535, 100, JpegPixelFormat::Bits24},
-        {"largest sides", baseline, 65500, 65500, JpegPixelFormat::Bits24},
-        {"largest sides, 8 bits", baseline, 65500, 65500, JpegPixelFormat::Bits8},
-        {"1.2 GB of 24-bit pixels", baseline, 20000, 20000, JpegPixelFormat::Bits24},
+        // The decoder's own limit: its error, not a failed allocation.
+        {"a side beyond the decoder's 65500", baseline, 65535, 100, JpegPixelFormat::Bits24, JpegError(40)},
+        {"largest sides", baseline, 65500, 65500, JpegPixelFormat::Bits24, kOutOfResources},
+        {"largest sides, 8 bits", baseline, 65500, 65500, JpegPixelFormat::Bits8, kOutOfResources},
+        {"1.2 GB of 24-bit pixels", baseline, 20000, 20000, JpegPixelFormat::Bits24, kOutOfResources},
         // 400 MB of 8-bit pixels would fit, but reducing the colours buffers the whole picture
         // at 24 bits first.
-        {"8 bits reduced from 1.2 GB", baseline, 20000, 20000, JpegPixelFormat::Bits8},
+        {"8 bits reduced from 1.2 GB", baseline, 20000, 20000, JpegPixelFormat::Bits8, kOutOfResources},
         // 675 MB of 24-bit pixels fit, but the coefficients of a 4:4:4 progressive file would
         // take 1.35 GB.
-        {"coefficients of 1.35 GB", progressive444, 15000, 15000, JpegPixelFormat::Bits24},
+        {"coefficients of 1.35 GB", progressive444, 15000, 15000, JpegPixelFormat::Bits24, kOutOfResources},
     };
     for (const Case& c : cases) {
         QByteArray file = c.file;
         PatchFrameSize(file, c.width, c.height);
-        PadFirstScan(file, qsizetype(qint64(c.width) * c.height / kMaxPixelsPerDataByte + 1));
-        EXPECT_EQ(FailureOf(file, c.format), kOutOfResources) << c.name;
+        PadFirstScan(file, DataPayingFor(qint64(c.width) * c.height));
+        EXPECT_EQ(FailureOf(file, c.format), c.message) << c.name;
     }
 }
 
-TEST_F(JpegReader, OnlyScanDataCountsTowardsThePixelsAFileMayClaim)
+TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
 {
     // Cut off or made up: decoding would fill hundreds of megabytes from a few hundred bytes.
-    const QByteArray small = cjpeg(Photo(40, 30, 3), {"-progressive"});
-    const qsizetype enough = 4097LL * 2048 / kMaxPixelsPerDataByte;
+    // A single-scan colour file's working set is its 24-bit pixels.
+    const QByteArray small = cjpeg(Photo(40, 30, 3), {});
+    // A restart marker every row of blocks: the scan's data is in 16 intervals.
+    const QByteArray restarts = cjpeg(Photo(256, 256, 3), {"-restart", "1"});
+    const long long restartData = ScanDataOf(restarts);
+    // The height at which a picture 8192 wide needs the given scan data to be paid for.
+    auto heightPaidBy = [](long long data) { return int((kFreeWorkingSet + data * kWorkingSetPerDataByte) / 3 / 8192); };
     struct Case {
         const char* name;
+        const QByteArray& file;
         int width;
         int height;
         void (*pad)(QByteArray&, qsizetype);
+        qsizetype padTo;
         bool refused;
     };
     const Case cases[] = {
-        {"8 megapixels, which any file may claim", 4096, 2048, nullptr, false},
-        {"just above", 4097, 2048, nullptr, true},
-        {"just above, with comments for the rest", 4097, 2048, PadWithComments, true},
-        {"just above, with scan data for the rest", 4097, 2048, PadFirstScan, false},
-        {"192 megapixels", 16000, 12000, nullptr, true},
+        {"the free working set, which any file may claim", small, 8192, 4096, nullptr, 0, false},
+        {"twice that", small, 8192, 8192, nullptr, 0, true},
+        {"twice that, with comments for the rest", small, 8192, 8192, PadWithComments, 8000, true},
+        {"twice that, with scan data for the rest", small, 8192, 8192, PadFirstScan, 8000, false},
+        {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
+        // Every interval between restart markers counts, and nothing after the scan does.
+        {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},
+        {"restart intervals paying for too little", restarts, 8192, heightPaidBy(restartData * 3 / 2), nullptr, 0,
+         true},
     };
     for (const Case& c : cases) {
-        QByteArray file = small;
+        QByteArray file = c.file;
         PatchFrameSize(file, c.width, c.height);
         if (c.pad)
-            c.pad(file, enough + file.size());
-        if (c.refused)
-            EXPECT_EQ(FailureOf(file), kOutOfResources) << c.name;
-        else
-            EXPECT_EQ(DecodeJpeg(file, JpegPixelFormat::Bits24).width(), c.width) << c.name;
+            c.pad(file, c.padTo + file.size());
+        EXPECT_EQ(OutcomeOf(file, c.width, c.height), c.refused ? kOutOfResources : "decoded") << c.name;
     }
+}
+
+TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
+{
+    // A long progression of a small 4:4:4 picture, claimed at 2048 x 2048: each of its 278
+    // scans passes over the whole picture (its data runs short, the decoder fills in the rest),
+    // 1.26 billion coefficients in all, 100 times the picture's and more than 2^30.
+    jpeg_file::Encoding encoding;
+    encoding.fullChroma = true;
+    encoding.scans = jpeg_file::SuccessiveScript(8);
+    ASSERT_EQ(encoding.scans.size(), 278u);
+    QByteArray progression = Q(jpeg_file::Compress(jpeg_file::Photo(16, 16, 3), 16, 16, 3, encoding));
+    PatchFrameSize(progression, 2048, 2048);
+
+    // The same with its second scan sent twice: a file that codes again what it has coded.
+    QByteArray repeated = progression;
+    const qsizetype second = repeated.indexOf(QByteArray("\xFF\xDA", 2), repeated.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
+    const qsizetype third = repeated.indexOf(QByteArray("\xFF\xDA", 2), second + 2);
+    ASSERT_GT(third, second);
+    repeated.insert(third, repeated.mid(second, third - second));
+
+    struct Case {
+        const char* name;
+        const QByteArray& file;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {"a long progression", progression, "decoded"},
+        {"a scan repeated", repeated, JpegError(14)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(OutcomeOf(c.file, 2048, 2048), c.outcome) << c.name;
 }
 
 TEST_F(JpegReader, HundredsOfScansOfASmallPictureDecodeLikeTheLibrary)
@@ -542,8 +618,6 @@ const InstalledMessage kInstalledMessages[] = {
 
 TEST(JpegErrorNumbers, EveryErrorIsReportedWithItsReleaseSixNumber)
 {
-    const std::set<std::string> tooLarge = {"JERR_IMAGE_TOO_BIG", "JERR_NO_BACKING_STORE", "JERR_OUT_OF_MEMORY",
-                                            "JERR_WIDTH_OVERFLOW"};
     // Later codes, reported as the error release 6 gave in their place.
     const std::map<std::string, int> later = {
         {"JERR_BAD_HUFF_TABLE", 28}, {"JERR_NO_ARITH_TABLE", 49}, {"JERR_BAD_DCT_COEF", 46},
@@ -558,8 +632,8 @@ TEST(JpegErrorNumbers, EveryErrorIsReportedWithItsReleaseSixNumber)
         const auto* place = std::find_if(std::begin(kReleaseSixErrors), std::end(kReleaseSixErrors),
                                          [&](const char* n) { return name == n; });
         std::string expected;
-        if (tooLarge.count(name))
-            expected = kOutOfResources;
+        if (name == "JERR_OUT_OF_MEMORY")
+            expected = kOutOfResources;  // a failed allocation, not a fault of the file
         else if (place != std::end(kReleaseSixErrors))
             expected = JpegError(int(place - std::begin(kReleaseSixErrors)));
         else if (later.count(name))
@@ -571,6 +645,8 @@ TEST(JpegErrorNumbers, EveryErrorIsReportedWithItsReleaseSixNumber)
     EXPECT_GE(errors, 70);
     EXPECT_EQ(JpegErrorMessage(JERR_INPUT_EMPTY), JpegError(41));
     EXPECT_EQ(JpegErrorMessage(JERR_NO_SOI), JpegError(52));
+    EXPECT_EQ(JpegErrorMessage(JERR_IMAGE_TOO_BIG), JpegError(40));
+    EXPECT_EQ(JpegErrorMessage(JERR_WIDTH_OVERFLOW), JpegError(69));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -124,16 +124,6 @@ TEST_F(Loading, JpegUnderAnyOtherNameLoads)
     }
 }
 
-TEST_F(Loading, ReadWholeFileGivesEveryByte)
-{
-    QByteArray bytes;
-    for (int i = 0; i < 10000; ++i)
-        bytes += char((i * 7) % 256);  // zero bytes included, longer than one read block
-    EXPECT_EQ(ReadWholeFile(write("data.bin", bytes)), bytes);
-    EXPECT_EQ(ReadWholeFile(write("empty.bin", QByteArray())), QByteArray());
-    EXPECT_THROW(ReadWholeFile(path("none.bin")), Failure);
-}
-
 TEST_F(Loading, DevicesAreNotReadForever)
 {
     EXPECT_EQ(message("/dev/zero"), "ファイル /dev/zero は開けません");

@@ -50,6 +50,7 @@ struct Encoding {
     J_COLOR_SPACE inSpace = JCS_RGB;       // what the samples are
     J_COLOR_SPACE fileSpace = JCS_YCbCr;   // what the file stores
     bool adobeMarker = false;
+    bool fullChroma = false;               // 4:4:4 instead of 4:2:0
     int quality = 95;
     std::vector<jpeg_scan_info> scans;     // empty: one sequential scan
 };
@@ -72,6 +73,8 @@ inline std::string Compress(const std::string& samples, int width, int height, i
     jpeg_set_defaults(&cinfo);
     jpeg_set_colorspace(&cinfo, encoding.fileSpace);
     cinfo.write_Adobe_marker = encoding.adobeMarker ? TRUE : FALSE;
+    if (encoding.fullChroma)
+        cinfo.comp_info[0].h_samp_factor = cinfo.comp_info[0].v_samp_factor = 1;
     jpeg_set_quality(&cinfo, encoding.quality, TRUE);
     if (!encoding.scans.empty()) {
         cinfo.scan_info = encoding.scans.data();
