@@ -510,7 +510,7 @@ Picture ReadBitmapFrom(QIODevice& file)
     if (!DataJustifiesWorkingSet(pictureBytes, length))
         Fail(kBitmapInvalid);
 
-    QImage image(int(h.width), int(h.height), f.format);
+    QImage image = NewImage(int(h.width), int(h.height), f.format);
     if (image.isNull())
         Fail(kBitmapInvalid);
 

@@ -430,10 +430,10 @@ bool PrepareImage(DecodeJob* job) noexcept
         const int width = int(cinfo.output_width);
         const int height = int(cinfo.output_height);
         if (!cinfo.quantize_colors) {
-            job->image = QImage(width, height, QImage::Format_BGR888);
+            job->image = NewImage(width, height, QImage::Format_BGR888);
             return !job->image.isNull();
         }
-        job->image = QImage(width, height, QImage::Format_Indexed8);
+        job->image = NewImage(width, height, QImage::Format_Indexed8);
         if (job->image.isNull())
             return false;
         const int count = cinfo.actual_number_of_colors;
