@@ -35,13 +35,6 @@ TEST(Settings, StartupDefaults)
     EXPECT_TRUE(std::all_of(f.PieceOrder.begin(), f.PieceOrder.end(), [](int v) { return v == 0; }));
 }
 
-TEST(Settings, PieceCountTextHasNoSpace)
-{
-    EXPECT_EQ(puzzle::PieceCountText(2), "4ピース");
-    EXPECT_EQ(puzzle::PieceCountText(3), "9ピース");
-    EXPECT_EQ(puzzle::PieceCountText(9), "81ピース");
-}
-
 TEST(Settings, ChangesStopTheGameAndWaitForTheNextNewGame)
 {
     GameFields f = StartedFields();
@@ -249,12 +242,6 @@ TEST_F(Presses, StripPressesNeverSwapAStaleEntry)
     }
 }
 
-TEST(SwapCount, Text)
-{
-    EXPECT_EQ(puzzle::SwapCountText(1), "1回");
-    EXPECT_EQ(puzzle::SwapCountText(12), "12回");
-}
-
 TEST(Clock, ThirtySecondsToTimeUp)
 {
     GameFields f = StartedFields();
@@ -262,10 +249,9 @@ TEST(Clock, ThirtySecondsToTimeUp)
     puzzle::StartNewGame(f, 480, 360);
     for (int tick = 1; tick < 30; ++tick) {
         ASSERT_EQ(puzzle::CountDown(f), puzzle::TickEffect::TimeShown);
-        ASSERT_EQ(puzzle::TimeText(f), std::to_string(30 - tick));
+        ASSERT_EQ(f.TimeLeft, 30 - tick);
     }
     EXPECT_EQ(puzzle::CountDown(f), puzzle::TickEffect::TimeUp);
-    EXPECT_EQ(puzzle::TimeText(f), "0");
     EXPECT_EQ(f.Playing, 0);
     EXPECT_EQ(puzzle::CountDown(f), puzzle::TickEffect::Nothing);
     EXPECT_EQ(f.TimeLeft, 0);
@@ -279,7 +265,6 @@ TEST(Clock, WithoutLimitNeverEnds)
     for (int tick = 0; tick < 500; ++tick)
         ASSERT_EQ(puzzle::CountDown(f), puzzle::TickEffect::TimeShown);
     EXPECT_EQ(f.TimeLeft, -1);
-    EXPECT_EQ(puzzle::TimeText(f), "無制限");
     EXPECT_EQ(f.Playing, 1);
 }
 
