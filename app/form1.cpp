@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QMenuBar>
 #include <QPalette>
+#include <span>
 
 TForm1* Form1 = nullptr;
 
@@ -371,9 +372,9 @@ void TForm1::DrawCellFrame(int cell)
 {
     pictures::Picture& canvas = Image1->Canvas();
     const auto path = puzzle::CellFramePath(Game, cell);
-    canvas.moveTo(path[0].x, path[0].y);
-    for (size_t i = 1; i < path.size(); ++i)
-        canvas.lineTo(path[i].x, path[i].y);
+    canvas.moveTo(path.front().x, path.front().y);
+    for (const puzzle::Point& corner : std::span(path).subspan<1>())
+        canvas.lineTo(corner.x, corner.y);
     Image1->Changed();
 }
 
