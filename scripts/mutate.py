@@ -218,6 +218,8 @@ def main():
     ap.add_argument("--build-dir", default="build-mutate", help="build folder (default build-mutate)")
     ap.add_argument("--timeout", type=float, default=120, help="seconds per test program run (default 120)")
     ap.add_argument("--list", action="store_true", help="only list the mutants")
+    ap.add_argument("--check-equivalents", action="store_true",
+                    help="also build and test the mutants listed as equivalent (skipped otherwise)")
     args = ap.parse_args()
 
     files = program_files(args.paths)
@@ -261,6 +263,10 @@ def main():
 
     def run_one(m, log):
         s = stats.setdefault(m.file, {"killed": 0, "survived": 0, "equivalent": 0, "no build": 0})
+        reason = known.get(m.key())
+        if reason and not args.check_equivalents:
+            s["equivalent"] += 1
+            return "listed as equivalent"
         lines = originals[m.file].split("\n")
         lines[m.line - 1] = m.mutated
         current["file"] = m.file
@@ -274,7 +280,6 @@ def main():
                 outcome = run_tests(build_dir, tests_for(m.file), args.timeout, log)
         finally:
             restore()
-        reason = known.get(m.key())
         if outcome == "no build":
             s["no build"] += 1
         elif outcome == "survived" and reason:
@@ -304,8 +309,6 @@ def main():
         except KeyboardInterrupt:
             restore()
             print(f"stopped after {done} mutants", flush=True)
-        # Put the unchanged program back into the build folder.
-        build(build_dir, targets, log)
 
     minutes = (time.monotonic() - started) / 60
     print(f"\n{done} of {total} mutants tried, seed {args.seed}, {minutes:.0f} min")
