@@ -275,10 +275,9 @@ TEST_F(Game, SettingsStopTheGameButLeaveTheBoard)
     EXPECT_EQ(g().Selecting, 0);
 }
 
-// An 8-bit picture of 268 megapixels whose full colour table holds `first`, then shades of grey
-// (or, when `greys` is false, colours that are no grey): drawing a colour it lacks must widen it
-// to 32 bits, past what one picture may hold, and fails. Its pixels are never written, so it costs
-// next to no memory.
+// 268 megapixels of 8 bits, never written (so next to no memory), with a full colour table:
+// `first`, then greys or (`greys` false) no grey. Drawing a colour it lacks fails: at 32 bits it
+// would pass the size limit.
 Picture TooLargeToWiden(QRgb first, bool greys)
 {
     QImage image(65535, 4097, QImage::Format_Indexed8);

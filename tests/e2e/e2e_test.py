@@ -274,10 +274,9 @@ class XServer:
     def __init__(self, width, height, log_dir):
         self.proc = None
         self.number = None
-        # -displayfd: the server takes the first free display and writes its number to the pipe,
-        # so runs side by side never race for one. -noreset: the server would otherwise reset,
-        # dropping new connections, each time its last client leaves, as between two runs of
-        # the program.
+        # -displayfd: the server picks a free display and tells its number, so runs side by side
+        # never race for one. -noreset: else it resets, dropping new connections, each time its
+        # last client leaves, as between two runs of the program.
         read_end, write_end = os.pipe()
         log = open(os.path.join(log_dir, "xvfb.log"), "wb")
         proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
