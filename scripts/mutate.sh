@@ -10,6 +10,8 @@
 #
 # Survivors are printed as file:line with the changed line, then the score per file. Mutants
 # that cannot change behaviour are listed, each with its reason, in scripts/mutate-equivalents.txt.
+# --check-equivalents tries those too, to find entries that no longer hold. A run starts by
+# building the unchanged program and running its tests; Ctrl-C stops it with the figures so far.
 # MOZARIO_SOAK_EVENTS is 3000 unless set; MUTATE_JOBS (2) is the build's parallelism.
 set -euo pipefail
 cd "$(dirname "$0")/.."
