@@ -8,6 +8,7 @@
 #include <set>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -573,6 +574,17 @@ TEST(PictureBasics, BlankIsWhite24Bit)
     EXPECT_EQ(p.pixel(0, 0), 0x00FFFFFFu);
     EXPECT_EQ(p.pixel(319, 239), 0x00FFFFFFu);
     EXPECT_TRUE(Picture::Blank(0, 10).isEmpty());
+}
+
+TEST(PictureBasics, OtherFormatsAreStoredAsTheirKin)
+{
+    for (const auto& [in, bits, stored] : {std::tuple{QImage::Format_RGB888, 24, QImage::Format_BGR888},
+                                           std::tuple{QImage::Format_Mono, 1, QImage::Format_Indexed8},
+                                           std::tuple{QImage::Format_ARGB32, 32, QImage::Format_RGB32}}) {
+        const Picture p(QImage(2, 2, in), 8);
+        EXPECT_EQ(p.bitsPerPixel(), bits) << in;
+        EXPECT_EQ(p.image().format(), stored) << in;
+    }
 }
 
 TEST(PictureBasics, BlankTooLargeToAllocateFails)
