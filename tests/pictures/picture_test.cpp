@@ -461,6 +461,8 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
     } rows[] = {
         {"grey with room for two more", GreyTable(236), 8, 8},
         {"full table", GreyTable(256), 8, 32},
+        {"four bits with room stay four", GreyTable(14), 4, 4},
+        {"four bits past sixteen colours grow to eight", GreyTable(15), 4, 8},
         {"two colours stay two-colour", {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1, 1},
     };
     for (const auto& row : rows) {
