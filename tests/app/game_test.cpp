@@ -275,9 +275,8 @@ TEST_F(Game, SettingsStopTheGameButLeaveTheBoard)
     EXPECT_EQ(g().Selecting, 0);
 }
 
-// 268 megapixels of 8 bits, never written (so next to no memory), with a full colour table:
-// `first`, then greys or (`greys` false) no grey. Drawing a colour it lacks fails: at 32 bits it
-// would pass the size limit.
+// 268 megapixels of 8 bits, never written, with a full table: `first`, then greys (or none, when
+// `greys` is false). Drawing a colour it lacks fails: at 32 bits it would pass the size limit.
 Picture TooLargeToWiden(QRgb first, bool greys)
 {
     QImage image(65535, 4097, QImage::Format_Indexed8);
