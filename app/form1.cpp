@@ -11,6 +11,7 @@
 #include <QIcon>
 #include <QMenuBar>
 #include <QPalette>
+#include <span>
 
 TForm1* Form1 = nullptr;
 
@@ -140,7 +141,7 @@ void TForm1::CreateComponents(Clock& clock)
     Label1 = LayoutLabel(client, {8, 392, 109, 35}, QStringLiteral("タイム"), 35, true);
     Label2 = LayoutLabel(client, {8, 504, 116, 29}, QStringLiteral("ピース数"), 29, false);
     Label3 = LayoutLabel(client, {8, 448, 116, 29}, QStringLiteral("いれかえ"), 29, false);
-    Label4 = LayoutLabel(client, {136, puzzle::kBannerHiddenTop, 32, 64}, QString(), 64, false);
+    Label4 = LayoutLabel(client, {136, kBannerHiddenTop, 32, 64}, QString(), 64, false);
 
     Edit1 = LayoutEdit(client, {136, 440, 137, 43}, QStringLiteral("1回目"), false);
     Edit2 = LayoutEdit(client, {136, 497, 137, 43}, QStringLiteral("ピース数"), false);
@@ -253,7 +254,7 @@ void TForm1::FormCreate(QObject*)
 void TForm1::PieceCountClick(TMenuItem* item, int gridSide)
 {
     puzzle::ChoosePieceCount(Game, gridSide);
-    Edit2->setText(QString::fromStdString(puzzle::PieceCountText(gridSide)));
+    Edit2->setText(PieceCountText(gridSide));
     item->SetChecked(true);
 }
 
@@ -281,7 +282,7 @@ void TForm1::N7Click(QObject*) { TimeLimitClick(N7.get(), -1); }
 
 void TForm1::N2Click(QObject*)
 {
-    Label4->SetTop(puzzle::kBannerHiddenTop);
+    Label4->SetTop(kBannerHiddenTop);
     puzzle::StartNewGame(Game, Image2->width(), Image2->height());
     Timer1->SetEnabled(true);
     Edit3->setText(QString::number(Game.TimeLeft));
@@ -327,7 +328,7 @@ void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x,
         Image1->SetPicture(Image3->Picture());
         break;
     case puzzle::PressEffect::Exchanged:
-        Edit1->setText(QString::fromStdString(puzzle::SwapCountText(Game.SwapCount)));
+        Edit1->setText(SwapCountText(Game.SwapCount));
         FrameCell(Game.FirstCell, pictures::kRed);
         FrameCell(Game.SecondCell, pictures::kBlue);
         puzzle::SwapChosenPieces(Game);
@@ -341,9 +342,9 @@ void TForm1::Timer1Timer(QObject*)
     const puzzle::TickEffect effect = puzzle::CountDown(Game);
     if (effect == puzzle::TickEffect::Nothing)
         return;
-    Edit3->setText(QString::fromStdString(puzzle::TimeText(Game)));
+    Edit3->setText(TimeText(Game));
     if (effect == puzzle::TickEffect::TimeUp)
-        ShowBanner(puzzle::kTimeUpBanner);
+        ShowBanner(kTimeUpBanner);
 }
 
 void TForm1::Timer2Timer(QObject*)
@@ -352,11 +353,11 @@ void TForm1::Timer2Timer(QObject*)
     ComposeForBoard(this);
     if (puzzle::FinishIfSolved(Game)) {
         Timer1->SetEnabled(false);
-        ShowBanner(puzzle::kClearBanner);
+        ShowBanner(kClearBanner);
     }
 }
 
-void TForm1::ShowBanner(const puzzle::Banner& banner)
+void TForm1::ShowBanner(const Banner& banner)
 {
     Label4->SetTop(banner.top);
     Label4->SetColor(banner.colour);
@@ -367,7 +368,7 @@ void TForm1::FrameCell(int cell, std::uint32_t colour)
 {
     pictures::Picture& canvas = Image1->Canvas();
     canvas.setPenColour(colour);
-    canvas.setPenWidth(puzzle::kFrameWidth);
+    canvas.setPenWidth(kFrameWidth);
     DrawCellFrame(cell);
 }
 
@@ -375,9 +376,9 @@ void TForm1::DrawCellFrame(int cell)
 {
     pictures::Picture& canvas = Image1->Canvas();
     const auto path = puzzle::CellFramePath(Game, cell);
-    canvas.moveTo(path[0].x, path[0].y);
-    for (size_t i = 1; i < path.size(); ++i)
-        canvas.lineTo(path[i].x, path[i].y);
+    canvas.moveTo(path.front().x, path.front().y);
+    for (const puzzle::Point& corner : std::span(path).subspan<1>())
+        canvas.lineTo(corner.x, corner.y);
     Image1->Changed();
 }
 

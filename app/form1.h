@@ -2,6 +2,7 @@
 // The main window: its fixed layout, its menus, and the handlers bound to them.
 
 #include "app/banner_label.h"
+#include "app/board_look.h"
 #include "app/menu_item.h"
 #include "app/open_picture_dialog.h"
 #include "app/picture_surface.h"
@@ -81,7 +82,7 @@ private:
     void PieceCountClick(TMenuItem* item, int gridSide);
     void TimeLimitClick(TMenuItem* item, int limit);
     void FrameCell(int cell, std::uint32_t colour);
-    void ShowBanner(const puzzle::Banner& banner);
+    void ShowBanner(const Banner& banner);
 };
 
 // The one main window; set before its construction begins.

@@ -1,6 +1,7 @@
 #include "pictures/picture.h"
 
 #include "pictures/failure.h"
+#include "pictures/limits.h"
 #include "pictures/pixels.h"
 
 #include <QHash>
@@ -222,6 +223,9 @@ void Picture::detachForWrite(const std::vector<Span>& overwritten)
 
 void Picture::widenToRgb32()
 {
+    // Four bytes a pixel can take an 8-bit picture past what one picture may hold.
+    if (BitmapRowBytes(width(), 32) * height() > kMaxPictureBytes)
+        throw Failure(kOutOfResources);
     QImage wide = image_.convertToFormat(QImage::Format_RGB32);
     if (wide.isNull())
         throw Failure(kOutOfResources);

@@ -83,7 +83,8 @@ public:
     // a closed outline meet without gaps. The game draws only its 6-pixel frames.
     // Everything is clipped to the picture. The pen colour is drawn exactly on every format:
     // an indexed picture gains a table entry for it (a 4-bit one widening to 8 bits when
-    // needed, a two-colour one staying two-colour; 32 bits when the table is already full).
+    // needed, a two-colour one staying two-colour; 32 bits when the table is already full, a
+    // Failure when 32 bits would pass the size limit).
     void lineTo(int x, int y);
 
     // Replaces the pixels of dst (left, top, right, bottom exclusive; in this picture) by those

@@ -14,11 +14,6 @@ void ApplyStartupSettings(GameFields& f)
     f.PieceCount = f.GridSide * f.GridSide;
 }
 
-std::string PieceCountText(std::int32_t gridSide)
-{
-    return std::to_string(gridSide * gridSide) + "ピース";
-}
-
 void ChoosePieceCount(GameFields& f, std::int32_t gridSide)
 {
     f.GridSide = gridSide;
@@ -114,11 +109,6 @@ void SwapChosenPieces(GameFields& f)
     std::swap(f.PieceOrder[f.FirstCell], f.PieceOrder[f.SecondCell]);
 }
 
-std::string SwapCountText(std::int32_t swapCount)
-{
-    return std::to_string(swapCount) + "回";
-}
-
 TickEffect CountDown(GameFields& f)
 {
     if (f.Playing != 1)
@@ -130,11 +120,6 @@ TickEffect CountDown(GameFields& f)
         return TickEffect::TimeUp;
     }
     return TickEffect::TimeShown;
-}
-
-std::string TimeText(const GameFields& f)
-{
-    return f.TimeLimit < 0 ? std::string("無制限") : std::to_string(f.TimeLeft);
 }
 
 bool FinishIfSolved(GameFields& f)

@@ -1,21 +1,18 @@
 #pragma once
 // The game's rules as plain functions on the fields. The window calls one of these per event
-// and shows what they decided; nothing here knows the window or the pictures.
+// and shows what they decided (app/board_look.h); nothing here knows the window or the pictures.
 
 #include "puzzle/game_fields.h"
 #include "puzzle/mouse_button.h"
 
 #include <array>
 #include <cstdint>
-#include <string>
 
 namespace puzzle {
 
 // Start-up settings: 4 pieces, 60 seconds.
 void ApplyStartupSettings(GameFields& f);
 
-// The piece-count display's text for a grid side: "9ピース".
-std::string PieceCountText(std::int32_t gridSide);
 // A piece-count item: the new grid side, and the running game stops.
 void ChoosePieceCount(GameFields& f, std::int32_t gridSide);
 // A time-limit item (-1 for no limit): the running game stops, and the new limit.
@@ -44,30 +41,15 @@ PressEffect PressBoard(GameFields& f, MouseButton button, std::int32_t boardWidt
 // The exchange itself, once both frames are on the board: a frame that fails to draw leaves
 // the order as the board shows it.
 void SwapChosenPieces(GameFields& f);
-// The exchange counter's text: "12回".
-std::string SwapCountText(std::int32_t swapCount);
 
 enum class TickEffect { Nothing, TimeShown, TimeUp };
 // One second of the clock.
 TickEffect CountDown(GameFields& f);
-// The time display after a tick: "無制限" without a limit, else the seconds left.
-std::string TimeText(const GameFields& f);
 // The completion test after a redraw; ends the game when every piece is home.
 bool FinishIfSolved(GameFields& f);
 
 // A picture load, confirmed or cancelled: the game stops and the order resets.
 void ResetForNewPicture(GameFields& f);
-
-struct Banner {
-    std::int32_t top;
-    std::uint32_t colour;  // 0x00BBGGRR
-    const char* caption;
-};
-inline constexpr std::int32_t kBannerHiddenTop = -70;
-inline constexpr Banner kTimeUpBanner{184, 0x000000FF, "TIMEUP"};
-inline constexpr Banner kClearBanner{184, 0x00F0CAA6, "CLEAR"};
-
-inline constexpr std::int32_t kFrameWidth = 6;
 
 struct Point {
     std::int32_t x;

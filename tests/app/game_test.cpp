@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "pictures/failure.h"
 #include "puzzle/random.h"
 #include "tests/support/fake_clock.h"
 
@@ -272,6 +273,38 @@ TEST_F(Game, SettingsStopTheGameButLeaveTheBoard)
     PressCell(0);
     EXPECT_EQ(g().PieceCount, 9);
     EXPECT_EQ(g().Selecting, 0);
+}
+
+// 268 megapixels of 8 bits, never written, with a full table: `first`, then greys (or none, when
+// `greys` is false). Drawing a colour it lacks fails: at 32 bits it would pass the size limit.
+Picture TooLargeToWiden(QRgb first, bool greys)
+{
+    QImage image(65535, 4097, QImage::Format_Indexed8);
+    QList<QRgb> table{first};
+    for (int i = 1; i < 256; ++i)
+        table << (greys ? qRgb(i, i, i) : qRgb(i, 255 - i, 1));
+    image.setColorTable(table);
+    return Picture(std::move(image), 8);
+}
+
+TEST_F(Game, AFailedFrameOrCompositionLeavesTheOrderAsTheBoardShowsIt)
+{
+    // The board alone holds its picture, which has red but no blue.
+    form->Image1->SetPicture(TooLargeToWiden(qRgb(255, 0, 0), true));
+    puzzle::StartNewGame(g(), 65535, 4097);
+    const puzzle::PieceTable order = g().PieceOrder;
+    PressCell(0);
+    EXPECT_EQ(form->Image1->Picture().pixel(100, 0), pictures::kRed);
+    EXPECT_THROW(PressCell(1), pictures::Failure);
+    EXPECT_EQ(g().PieceOrder, order) << "no exchange without both frames";
+    EXPECT_FALSE(form->Timer2->Enabled());
+
+    // The work picture cannot take the source's colours; the board gets it back as it was.
+    form->Image2->SetPicture(TooLargeToWiden(qRgb(0, 0, 0), true));
+    form->Image3->SetPicture(TooLargeToWiden(qRgb(0, 0, 255), false));
+    form->Image1->SetPicture(form->Image3->Picture());
+    EXPECT_THROW(form->Timer2Timer(form->Timer2), pictures::Failure);
+    EXPECT_EQ(form->Image1->Picture().storage(), form->Image3->Picture().storage());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ Prints one line per case and ends with "N passed, M failed"; exits 1 on any fail
 import argparse
 import itertools
 import os
+import select
 import shutil
 import signal
 import socket
@@ -273,25 +274,22 @@ class XServer:
     def __init__(self, width, height, log_dir):
         self.proc = None
         self.number = None
-        for number in range(90, 140):
-            if os.path.exists(f"/tmp/.X{number}-lock") or os.path.exists(f"/tmp/.X11-unix/X{number}"):
-                continue
-            log = open(os.path.join(log_dir, f"xvfb-{number}.log"), "wb")
-            # -noreset: the server would otherwise reset, dropping new connections, each time
-            # its last client leaves, as between two runs of the program.
-            proc = subprocess.Popen(["Xvfb", f":{number}", "-screen", "0", f"{width}x{height}x24",
-                                     "-nolisten", "tcp", "-noreset"],
-                                    stdout=log, stderr=log, start_new_session=True)
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline and proc.poll() is None:
-                ok = subprocess.run(["xdpyinfo", "-display", f":{number}"], stdout=subprocess.DEVNULL,
-                                    stderr=subprocess.DEVNULL).returncode == 0
-                if ok:
-                    self.proc, self.number = proc, number
-                    return
-                time.sleep(0.1)
+        # -displayfd: the server picks a free display and tells its number, so runs side by side
+        # never race for one. -noreset: else it resets, dropping new connections, each time its
+        # last client leaves, as between two runs of the program.
+        read_end, write_end = os.pipe()
+        log = open(os.path.join(log_dir, "xvfb.log"), "wb")
+        proc = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+                                 "-nolisten", "tcp", "-noreset"],
+                                stdout=log, stderr=log, start_new_session=True, pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end) as announced:
+            ready, _, _ = select.select([announced], [], [], 10)
+            number = announced.readline().strip() if ready else ""
+        if not number.isdigit():
             stop_process(proc)
-        raise Failure("could not start Xvfb on any display from :90 to :139")
+            raise Failure("Xvfb did not announce its display (see xvfb.log)")
+        self.proc, self.number = proc, int(number)
 
     @property
     def display(self):

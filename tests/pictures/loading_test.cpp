@@ -151,6 +151,17 @@ TEST_F(Loading, ABitmapIsReadNoFurtherThanItsRows)
     EXPECT_EQ(picture.height(), 2);
 }
 
+TEST_F(Loading, AnIconIsDrawnOnWhite)
+{
+    QImage icon(2, 1, QImage::Format_ARGB32);
+    icon.setPixel(0, 0, qRgba(0, 0, 255, 255));
+    icon.setPixel(1, 0, qRgba(0, 0, 0, 0));
+    ASSERT_TRUE(icon.save(path("icon.ico"), "ICO"));
+    const Picture picture = LoadRegisteredPicture(path("icon.ico"));
+    EXPECT_EQ(picture.pixel(0, 0), kBlue);
+    EXPECT_EQ(picture.pixel(1, 0), 0x00FFFFFFu) << "transparent parts show white";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Registry
 

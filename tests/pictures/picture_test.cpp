@@ -8,6 +8,7 @@
 #include <set>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -189,6 +190,7 @@ const RectCase kRectCases[] = {
     {"SourcePastTopLeft", QRect(0, 0, 8, 8), QRect(-3, -2, 8, 8), QRect(3, 2, 5, 6), QPoint(-3, -2)},
     {"SourcePastBottomRight", QRect(2, 2, 8, 8), QRect(28, 20, 8, 8), QRect(2, 2, 4, 4), QPoint(26, 18)},
     {"WholePicture", QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QPoint(0, 0)},
+    {"OnePixelWide", QRect(3, 4, 1, 5), QRect(9, 1, 1, 5), QRect(3, 4, 1, 5), QPoint(6, -3)},
     {"EntirelyOutside", QRect(40, 0, 8, 8), QRect(0, 0, 8, 8), QRect(), QPoint(0, 0)},
 };
 
@@ -424,6 +426,8 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
     } rows[] = {
         {"grey with room for two more", GreyTable(236), 8, 8},
         {"full table", GreyTable(256), 8, 32},
+        {"four bits with room stay four", GreyTable(14), 4, 4},
+        {"four bits past sixteen colours grow to eight", GreyTable(15), 4, 8},
         {"two colours stay two-colour", {qRgb(0, 0, 0), qRgb(255, 255, 255)}, 1, 1},
     };
     for (const auto& row : rows) {
@@ -537,6 +541,17 @@ TEST(PictureBasics, BlankIsWhite24Bit)
     EXPECT_EQ(p.pixel(0, 0), 0x00FFFFFFu);
     EXPECT_EQ(p.pixel(319, 239), 0x00FFFFFFu);
     EXPECT_TRUE(Picture::Blank(0, 10).isEmpty());
+}
+
+TEST(PictureBasics, OtherFormatsAreStoredAsTheirKin)
+{
+    for (const auto& [in, bits, stored] : {std::tuple{QImage::Format_RGB888, 24, QImage::Format_BGR888},
+                                           std::tuple{QImage::Format_Mono, 1, QImage::Format_Indexed8},
+                                           std::tuple{QImage::Format_ARGB32, 32, QImage::Format_RGB32}}) {
+        const Picture p(QImage(2, 2, in), 8);
+        EXPECT_EQ(p.bitsPerPixel(), bits) << in;
+        EXPECT_EQ(p.image().format(), stored) << in;
+    }
 }
 
 TEST(PictureBasics, BlankTooLargeToAllocateFails)
