@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -270,6 +271,7 @@ struct SixteenCase {
     std::vector<std::uint32_t> masks;
     std::uint32_t headerSize;
     QImage::Format format;
+    std::optional<std::uint32_t> offset = {};  // pixel-data offset; default: where the pixels are
 };
 
 void PrintTo(const SixteenCase& c, std::ostream* os)
@@ -290,6 +292,7 @@ TEST_P(SixteenBitRead, KeepsTheStoredValues)
     f.height = h;
     f.compression = c.compression;
     f.masks = c.masks;
+    f.offset = c.offset;
     f.pixels = PackRows(w, h, 16, Raw16);
 
     const Picture p = ReadBitmap(f.build());
@@ -310,7 +313,9 @@ INSTANTIATE_TEST_SUITE_P(
         SixteenCase{"Masks565", 3, {0xF800, 0x07E0, 0x001F}, 40, QImage::Format_RGB16},
         SixteenCase{"Masks565InV4Header", 3, {0xF800, 0x07E0, 0x001F}, 108, QImage::Format_RGB16},
         SixteenCase{"Masks565InV5Header", 3, {0xF800, 0x07E0, 0x001F, 0}, 124,
-                    QImage::Format_RGB16}),
+                    QImage::Format_RGB16},
+        // An offset into the headers: the pixels start after the masks that follow the header.
+        SixteenCase{"Masks565OffsetZero", 3, {0xF800, 0x07E0, 0x001F}, 40, QImage::Format_RGB16, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BitmapReader, SixteenBitPureColours)
@@ -425,6 +430,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {0x3FF00000, 0x000FFC00, 0x000003FF, 0x80000000,
                   (0x80u << 20) | (0x40u << 10) | 0x3FCu},
                  {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0), C(0x20, 0x10, 0xFF)}},
+        MaskCase{"ThirtyTwoFiveBitChannels",
+                 32,
+                 40,
+                 {0x7C00, 0x03E0, 0x001F},
+                 {0x7C00, 0x03E0, 0x001F, 0xFFFF8000},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0)}},
         MaskCase{"ThirtyTwoSwappedBytes",
                  32,
                  108,

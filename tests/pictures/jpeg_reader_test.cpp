@@ -506,6 +506,10 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     // A restart marker every row of blocks: the scan's data is in 16 intervals.
     const QByteArray restarts = cjpeg(Photo(256, 256, 3), {"-restart", "1"});
     const long long restartData = ScanDataOf(restarts);
+    // A restart marker between segments stands alone: the decoder passes over it, and so must
+    // the count.
+    QByteArray strayRestart = small;
+    strayRestart.insert(strayRestart.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\xD0", 2));
     // The height at which a picture 8192 wide needs the given scan data to be paid for.
     auto heightPaidBy = [](long long data) { return int((kFreeWorkingSet + data * kWorkingSetPerDataByte) / 3 / 8192); };
     struct Case {
@@ -522,6 +526,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"twice that", small, 8192, 8192, nullptr, 0, true},
         {"twice that, with comments for the rest", small, 8192, 8192, PadWithComments, 8000, true},
         {"twice that, with scan data for the rest", small, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after a stray restart marker", strayRestart, 8192, 8192, PadFirstScan, 8000, false},
         {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
         // Every interval between restart markers counts, and nothing after the scan does.
         {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},
@@ -698,18 +703,19 @@ TEST_F(JpegReader, FourComponentFilesShowTheirColours)
         const char* name;
         J_COLOR_SPACE fileSpace;
         bool adobe;
+        int tolerance;  // at 24 bits: flat blocks of inks come back exact, through YCC not quite
     };
     const Case cases[] = {
-        {"plain CMYK", JCS_CMYK, false},
-        {"Adobe CMYK", JCS_CMYK, true},
-        {"Adobe YCCK", JCS_YCCK, true},
+        {"plain CMYK", JCS_CMYK, false, 0},
+        {"Adobe CMYK", JCS_CMYK, true, 0},
+        {"Adobe YCCK", JCS_YCCK, true, 6},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QByteArray file = Compress(InkSamples(c.adobe), 64, 16, 4, JCS_CMYK, c.fileSpace, c.adobe);
         const Picture wide = DecodeJpeg(file, JpegPixelFormat::Bits24);
         EXPECT_EQ(wide.bitsPerPixel(), 24);
-        ExpectPatchColours(wide, 6);
+        ExpectPatchColours(wide, c.tolerance);
         const Picture reduced = DecodeJpeg(file, JpegPixelFormat::Bits8);
         EXPECT_EQ(reduced.bitsPerPixel(), 8);
         ExpectPatchColours(reduced, 12);
