@@ -135,7 +135,7 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
     f.height = 2;
     f.colourCount = 3;
     f.table = Table(3);
-    const std::uint32_t rows[2][4] = {{0, 1, 2, 200}, {2, 9, 1, 0}};
+    const std::uint32_t rows[2][4] = {{200, 1, 2, 0}, {2, 9, 1, 0}};  // the highest in the first column
     auto index = [&](int x, int y) { return rows[y][x]; };
     f.pixels = PackRows(4, 2, 8, index);
 
@@ -147,7 +147,7 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
     ASSERT_GE(table.size(), 201);
     EXPECT_EQ(table[9], qRgb(0, 0, 0));
     EXPECT_EQ(table[200], qRgb(0, 0, 0));
-    EXPECT_EQ(p.image().pixel(3, 0), qRgb(0, 0, 0));
+    EXPECT_EQ(p.image().pixel(0, 0), qRgb(0, 0, 0));
 }
 
 TEST(BitmapReader, CoreHeaderWithThreeByteEntries)
@@ -544,17 +544,21 @@ TEST(BitmapReader, ImageSizeBelowTheRowsCutsOffNothingTheFileHolds)
 
 TEST(BitmapReader, TruncatedIndexedRowsAreIndexZero)
 {
-    BmpFile f;
-    f.bpp = 1;
-    f.width = 20;  // 3 bytes of pixels, 4 per row
-    f.height = 2;
-    f.table = Table(2);
-    auto index = [](int x, int y) { return std::uint32_t((x + y) % 3 != 0); };
-    f.pixels = PackRows(20, 2, 1, index);
-    f.pixels.truncate(4 + 1);  // the bottom row and the first 8 pixels of the top one
-    const Picture p = ReadBitmap(f.build());
-    ExpectIndexed(p, 20, 2, f.table,
-                  [&](int x, int y) { return y == 1 || x < 8 ? index(x, y) : 0u; });
+    // The bottom row and the first 8 pixels of the top one, or the bottom row alone.
+    for (int topBytes : {1, 0}) {
+        BmpFile f;
+        f.bpp = 1;
+        f.width = 20;  // 3 bytes of pixels, 4 per row
+        f.height = 2;
+        f.table = Table(2);
+        auto index = [](int x, int y) { return std::uint32_t((x + y) % 3 != 0); };
+        f.pixels = PackRows(20, 2, 1, index);
+        f.pixels.truncate(4 + topBytes);
+        const Picture p = ReadBitmap(f.build());
+        SCOPED_TRACE(topBytes);
+        ExpectIndexed(p, 20, 2, f.table,
+                      [&](int x, int y) { return y == 1 || x < 8 * topBytes ? index(x, y) : 0u; });
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

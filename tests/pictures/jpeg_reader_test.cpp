@@ -400,6 +400,8 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
         // Zeros far longer than any segment are passed over, up to the marker after them.
         {"a second picture after 300 KB of zeros", good.chopped(2) + QByteArray(300000, '\0') + good,
          JpegError(60)},
+        {"300 KB of zeros in place of the end-of-image marker", good.chopped(2) + QByteArray(300000, '\0'),
+         "(decoded without a failure)"},
     };
     for (const Case& c : cases) {
         for (JpegPixelFormat format : {JpegPixelFormat::Bits24, JpegPixelFormat::Bits8})
@@ -510,6 +512,10 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     // the count.
     QByteArray strayRestart = small;
     strayRestart.insert(strayRestart.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\xD0", 2));
+    // A segment whose bytes look like markers (an end of image among them), running past the
+    // first 64 KiB of the file: passed over by its length, not read.
+    QByteArray markerLike = small;
+    markerLike.insert(2, QByteArray("\xFF\xE1\xFF\xFF", 4) + QByteArray("\xFF\xD9", 2).repeated(32767).left(65533));
     // The height at which a picture 8192 wide needs the given scan data to be paid for.
     auto heightPaidBy = [](long long data) { return int((kFreeWorkingSet + data * kWorkingSetPerDataByte) / 3 / 8192); };
     struct Case {
@@ -527,6 +533,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"twice that, with comments for the rest", small, 8192, 8192, PadWithComments, 8000, true},
         {"twice that, with scan data for the rest", small, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a stray restart marker", strayRestart, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after a long segment", markerLike, 8192, 8192, PadFirstScan, 8000, false},
         {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
         // Every interval between restart markers counts, and nothing after the scan does.
         {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},
