@@ -4,6 +4,7 @@
 #include "tests/support/bmp_file.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <gtest/gtest.h>
 
@@ -539,6 +540,18 @@ TEST(BitmapReader, ImageSizeBelowTheRowsCutsOffNothingTheFileHolds)
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
+    }
+}
+
+TEST(BitmapReader, AFileWhoseBytesCannotBeReadFails)
+{
+    QFile unreadable("/proc/self/mem");  // opens, but reading at its start fails
+    ASSERT_TRUE(unreadable.open(QIODevice::ReadOnly));
+    try {
+        ReadBitmapFrom(unreadable);
+        ADD_FAILURE() << "read without a failure";
+    } catch (const Failure& f) {
+        EXPECT_STREQ(f.what(), kStreamReadError);
     }
 }
 
