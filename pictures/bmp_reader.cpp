@@ -5,13 +5,17 @@
 #include "pictures/picture.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QIODevice>
 #include <QImage>
 #include <QVector>
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <sys/uio.h>
 #include <vector>
 
 namespace pictures {
@@ -64,6 +68,36 @@ public:
             got += n;
         }
         return got;
+    }
+
+    // Rows of count bytes each from pos on, row i into rows[i]; stops at the first row the file
+    // does not hold whole. A plain file takes many rows a call, straight into their places,
+    // where a read a row would cost a system call for each. Returns the rows read.
+    qint64 readRows(qint64 pos, uchar* const* rows, qint64 n, qint64 count)
+    {
+        auto* const file = qobject_cast<QFile*>(&device_);
+        const int fd = file ? file->handle() : -1;
+        qint64 done = 0;
+        if (fd < 0) {
+            while (done < n && read(pos + done * count, rows[done], count) == count)
+                ++done;
+            return done;
+        }
+        std::array<iovec, 256> iov;
+        while (done < n) {
+            const int k = int(std::min<qint64>(qint64(iov.size()), n - done));
+            for (int i = 0; i < k; ++i)
+                iov[size_t(i)] = {rows[done + i], size_t(count)};
+            const ssize_t got = preadv(fd, iov.data(), k, off_t(pos + done * count));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                Fail(kStreamReadError);
+            done += qint64(got) / count;
+            if (got < ssize_t(k) * count)
+                break;  // the rest row by row, as far as the file holds it
+        }
+        return done;
     }
 
 private:
@@ -167,7 +201,19 @@ void DecodeRows(Source& in, qint64 start, qint64 length, qint64 stride, int bpp,
         stride == bytesPerLine && (layout == Layout::Copy || (layout == Layout::Indexed && bpp == 8));
     std::vector<uchar> row(direct ? 0 : size_t(stride));
 
-    for (qint64 r = 0; r < height; ++r) {
+    qint64 r = 0;
+    if (direct) {
+        const qint64 whole = std::min(height, length / stride);
+        std::vector<uchar*> rows(static_cast<size_t>(whole));
+        for (qint64 i = 0; i < whole; ++i)
+            rows[size_t(i)] = bits + (topDown ? i : height - 1 - i) * bytesPerLine;
+        r = in.readRows(start, rows.data(), whole, stride);
+        const qint64 pixelBytes = layout == Layout::Copy ? width * (bpp / 8) : width;
+        if (pixelBytes < bytesPerLine)
+            for (qint64 i = 0; i < r; ++i)
+                std::memset(rows[size_t(i)] + pixelBytes, 0, size_t(bytesPerLine - pixelBytes));
+    }
+    for (; r < height; ++r) {
         uchar* const dst = bits + (topDown ? r : height - 1 - r) * bytesPerLine;
         const qint64 rowPos = r * stride;
         const qint64 wanted = rowPos < length ? std::min(stride, length - rowPos) : 0;
