@@ -34,7 +34,7 @@ inline void CheckPicture(const pictures::Picture& p)
         const int entries = int(image.colorTable().size());
         if (entries < 1 || entries > 256)
             Broken("colour table size");
-        for (int y = 0; y < image.height(); ++y) {
+        for (int y = 0; entries < 256 && y < image.height(); ++y) {
             const uchar* row = image.constScanLine(y);
             for (int x = 0; x < image.width(); ++x)
                 if (row[x] >= entries)

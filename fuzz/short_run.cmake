@@ -23,5 +23,5 @@ add_test(NAME fuzz_short
           MOZARIO_FUZZ_BUILD_DIR=${CMAKE_BINARY_DIR}/fuzz-build
           MOZARIO_FUZZ_CORPUS_DIR=${CMAKE_BINARY_DIR}/fuzz-corpus
           ${PROJECT_SOURCE_DIR}/scripts/fuzz.sh ${MOZARIO_FUZZ_SECONDS})
-# Alone, so the one-second limit per file measures the readers and not the other tests.
+# Alone, so the time limit per file measures the readers and not the other tests.
 set_tests_properties(fuzz_short PROPERTIES RUN_SERIAL TRUE TIMEOUT 1200 LABELS fuzz)
