@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Builds a corpus of picture files and runs each through the game's load and the pane's.
 
-    scripts/corpus.py OUTDIR [--quick] [--probe PATH] [--keep]
+    scripts/corpus.py OUTDIR [--quick | --sizes WxH,...] [--probe PATH] [--keep]
 
 OUTDIR (never committed) receives the files: JPEGs written by the stock cjpeg (baseline,
 progressive, arithmetic-coded, restart markers, optimised tables, 4:2:0, 4:2:2, 4:4:4, greyscale;
@@ -15,7 +15,8 @@ Each file is loaded in a process of its own by the load probe (bench/load_probe.
 mozario_load_probe), through the game's road and the pane's; the table of outcomes, times and
 peak resident sizes goes to stdout and OUTDIR/results.md. A picture the game loads is compared
 with the reference decode (djpeg -dct float, with -colors 236 for greyscale files). --quick keeps
-to the 12-megapixel files and the made-up ones. Big files are removed once measured, unless
+to the 12-megapixel files and the made-up ones; --sizes to the JPEGs of the sizes given (so that
+a long run can be split between processes). Big files are removed once measured, unless
 --keep.
 """
 
@@ -226,12 +227,16 @@ def main():
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--probe", default=os.path.join(HERE, "..", "build", "bench", "mozario_load_probe"))
     parser.add_argument("--keep", action="store_true")
+    parser.add_argument("--sizes", help="only the JPEGs of these sizes, as 8000x6000,16000x12500")
     args = parser.parse_args()
+    sizes = QUICK_SIZES if args.quick else SIZES
+    if args.sizes:
+        sizes = [tuple(int(n) for n in size.split("x")) for size in args.sizes.split(",")]
     os.makedirs(args.outdir, exist_ok=True)
     tile = photo_tile()
 
     entries = []  # (path, compare with a reference, greyscale)
-    for width, height in QUICK_SIZES if args.quick else SIZES:
+    for width, height in sizes:
         for content in ("photo", "flat"):
             for name, options in CODINGS:
                 path = os.path.join(args.outdir, "%s-%s-%dx%d.jpg" % (content, name, width, height))
@@ -245,10 +250,10 @@ def main():
                     with open(cut, "wb") as out:
                         out.write(data[:len(data) * percent // 100])
                     entries.append((cut, True, grey))
-    for path in made_up(args.outdir, tile):
+    for path in [] if args.sizes else made_up(args.outdir, tile):
         entries.append((path, False, False))
     bitmaps = os.path.join(HERE, "corpus_bitmaps.py")
-    if os.path.exists(bitmaps):
+    if os.path.exists(bitmaps) and not args.sizes:
         bmpdir = os.path.join(args.outdir, "bitmaps")
         subprocess.run([sys.executable, bitmaps, bmpdir], check=True)
         for name in sorted(os.listdir(bmpdir)):
