@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QStringList>
@@ -76,10 +77,25 @@ struct HeldMessage {
 
 std::vector<HeldMessage> heldMessages;
 
+// The line for a platform plugin the toolkit could not find (QT_QPA_PLATFORM naming one that
+// is not installed, say), which no display would put right; empty when none was missing.
+QString MissingPluginMessage()
+{
+    static const QRegularExpression notFound(QStringLiteral("^Could not find the Qt platform plugin \"([^\"]*)\""));
+    for (const HeldMessage& m : heldMessages) {
+        const QRegularExpressionMatch match = notFound.match(m.text);
+        if (match.hasMatch())
+            return QStringLiteral("mozario: cannot open the game's window: the toolkit's \"%1\" platform plugin is not installed")
+                .arg(match.captured(1));
+    }
+    return {};
+}
+
 void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", qPrintable(NoDisplayMessage()));
+        const QString missing = MissingPluginMessage();
+        std::fprintf(stderr, "%s\n", qPrintable(missing.isEmpty() ? NoDisplayMessage() : missing));
         std::_Exit(1);
     }
     heldMessages.push_back({type, context.file, context.line, context.function, context.category, text});

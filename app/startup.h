@@ -20,9 +20,10 @@ private:
     QTranslator qtTexts_;
 };
 
-// Stands by while the application object opens the display. Where none can be opened the
-// toolkit ends the process with an abort and a core dump, after lines meant for developers;
-// the player gets one line instead and the program ends with status 1. The toolkit's other
+// Stands by while the application object opens the display. Where none can be opened, or the
+// platform plugin asked for is not installed, the toolkit ends the process with an abort and a
+// core dump, after lines meant for developers; the player gets one line saying which of the
+// two it was instead, and the program ends with status 1. The toolkit's other
 // messages of that moment are held and passed on once the display is open.
 class DisplayOpening {
 public:

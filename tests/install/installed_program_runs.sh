@@ -2,7 +2,7 @@
 # Installs the build into scratch folders, the way the package build does (DESTDIR) and the way
 # a user does for one account (--prefix), and starts each installed program from there, far
 # from the source and build folders, the way its menu entry does: it must find everything it
-# needs inside itself. Then starts it where no display can be opened: one line, a failure status,
+# needs inside itself. Then starts it where its window cannot open: one line, a failure status,
 # no crash.
 set -euo pipefail
 build=$1
@@ -49,15 +49,20 @@ for row in "${rows[@]}"; do
   fi
 done
 
-# An X display that does not exist.
+# Where the window cannot open, one line saying why, a failure status and no crash: an X display
+# that does not exist, and a platform plugin that is not installed.
 n=150
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-status=0
-QT_QPA_PLATFORM=xcb DISPLAY=:$n timeout 10 "$root$program" >/dev/null 2>"$scratch/stderr" || status=$?
-lines=$(wc -l <"$scratch/stderr")
-if [ "$status" -eq 0 ] || [ "$status" -ge 124 ] || [ "$lines" -ne 1 ]; then
-  echo "without a display: status $status and $lines lines on stderr instead of a failure status and one line:"
-  cat "$scratch/stderr"
-  exit 1
-fi
-echo "installed program runs; without a display it says: $(cat "$scratch/stderr")"
+for row in "xcb|no display could be reached (DISPLAY=:$n)" \
+           "nosuch|\"nosuch\" platform plugin is not installed"; do
+  IFS='|' read -r platform says <<<"$row"
+  status=0
+  QT_QPA_PLATFORM=$platform DISPLAY=:$n timeout 10 "$root$program" >/dev/null 2>"$scratch/stderr" || status=$?
+  lines=$(wc -l <"$scratch/stderr")
+  if [ "$status" -eq 0 ] || [ "$status" -ge 124 ] || [ "$lines" -ne 1 ] || ! grep -qF "$says" "$scratch/stderr"; then
+    echo "on $platform: status $status and $lines lines on stderr instead of a failure status and one line saying \"$says\":"
+    cat "$scratch/stderr"
+    exit 1
+  fi
+  echo "installed program runs; on $platform without its window it says: $(cat "$scratch/stderr")"
+done
