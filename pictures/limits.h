@@ -33,7 +33,8 @@ inline bool DataJustifiesWorkingSet(long long workingSetBytes, long long dataByt
 }
 
 // Largest buffer of coefficients a multi-scan JPEG may make the decoder keep, two bytes a
-// coefficient: a 4:4:4 progressive picture of about 180 megapixels.
-inline constexpr long long kMaxCoefficientBytes = 1LL << 30;
+// coefficient: a 4:4:4 progressive picture of about 270 megapixels, whose decoding then holds
+// about 2.3 GiB with its pixels.
+inline constexpr long long kMaxCoefficientBytes = 3LL << 29;
 
 }  // namespace pictures

@@ -488,9 +488,9 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         // 400 MB of 8-bit pixels would fit, but reducing the colours buffers the whole picture
         // at 24 bits first.
         {"8 bits reduced from 1.2 GB", baseline, 20000, 20000, JpegPixelFormat::Bits8, kOutOfResources},
-        // 675 MB of 24-bit pixels fit, but the coefficients of a 4:4:4 progressive file would
-        // take 1.35 GB.
-        {"coefficients of 1.35 GB", progressive444, 15000, 15000, JpegPixelFormat::Bits24, kOutOfResources},
+        // 867 MB of 24-bit pixels fit, but the coefficients of a 4:4:4 progressive file would
+        // take 1.73 GB.
+        {"coefficients of 1.73 GB", progressive444, 17000, 17000, JpegPixelFormat::Bits24, kOutOfResources},
     };
     for (const Case& c : cases) {
         QByteArray file = c.file;
