@@ -175,7 +175,9 @@ long long EntropyCodedBytes(QIODevice& file, long long enough)
         const int low = in.next();
         if (low < 0)
             break;
-        in.skip((high << 8 | low) - 2);
+        // A length below 2 counts its own bytes short: the decoder then skips nothing, and the
+        // count must not go back.
+        in.skip(std::max((high << 8 | low) - 2, 0));
         if (type != 0xDA)
             continue;
         // The scan's data, up to the marker that ends it.

@@ -518,6 +518,13 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     QByteArray strayZero = small;
     strayZero.insert(strayZero.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\x00", 2));
     const QByteArray cutInScan = small.chopped(20);
+    // A segment claiming length 0, its length bytes on either side of the count's first 64 KiB
+    // read: the decoder skips nothing for it, and so must the count, never going back.
+    QByteArray zeroLength = small;
+    const qsizetype commentAt = small.indexOf(QByteArray("\xFF\xDA", 2));
+    const qsizetype commentLength = 65533 - commentAt;
+    zeroLength.insert(commentAt, QByteArray("\xFF\xFE", 2) + char(commentLength >> 8) + char(commentLength & 0xFF)
+                                     + QByteArray(commentLength - 2, 'c') + QByteArray("\xFF\xE1\0\0", 4));
     // A segment whose bytes look like markers (an end of image among them), running past the
     // first 64 KiB of the file: passed over by its length, not read.
     QByteArray markerLike = small;
@@ -542,6 +549,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"the same after a stray restart marker", strayRestart, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a stray stuffed zero", strayZero, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a long segment", markerLike, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after a segment of length 0", zeroLength, 8192, 8192, PadFirstScan, 8000, false},
         {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
         // Every interval between restart markers counts, and nothing after the scan does.
         {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},
