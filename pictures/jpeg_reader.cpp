@@ -1,10 +1,10 @@
 #include "pictures/jpeg_reader.h"
 
 #include "pictures/failure.h"
+#include "pictures/jpeg_source.h"
 #include "pictures/limits.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QIODevice>
 #include <QImage>
 #include <QVector>
@@ -12,11 +12,8 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
-#include <cerrno>
 #include <cstring>
-#include <iterator>
 #include <string>
-#include <unistd.h>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -30,11 +27,6 @@ namespace pictures {
 namespace {
 
 JpegPixelFormat defaultFormat = JpegPixelFormat::Bits24;
-
-// The file is handed to the decoder in blocks of this size, as the decoder asks. It is read a
-// few blocks ahead: one read a block costs more than the decoding of it on some systems.
-constexpr std::size_t kBlockSize = 4096;
-constexpr std::size_t kReadAhead = 16 * kBlockSize;
 
 // Every scan is a pass over the coefficients of the components it codes, however little data
 // it holds, so a small file of thousands of tiny scans can keep the decoder busy for minutes.
@@ -91,21 +83,13 @@ struct ErrorManager {
     std::jmp_buf jump;
 };
 
-// Hands the file over a block at a time, as the decoder asks: nothing beyond what the decoder
-// has asked for is read.
+// libjpeg's data source: the file handed over a block at a time, as the decoder asks, by the
+// reader of jpeg_source.h.
 struct FileSource {
     jpeg_source_mgr pub;
-    QIODevice* file;
-    bool started;          // some data handed over
-    qint64 zerosBetween;   // zero bytes handed over in a row while no scan was being decoded
-    std::size_t next;      // first byte of `ahead` not yet handed over
-    std::size_t end;       // bytes read into `ahead`
-    JOCTET ahead[kReadAhead];
+    bool started;  // some data handed over
+    JpegFileReader reader;
 };
-
-// A marker segment holds at most this many bytes after its marker: zeros beyond a run this long,
-// met while the decoder is between scans, are no segment's but filler before the next marker.
-constexpr qint64 kLongestSegment = 65537;
 
 const JOCTET kEndOfImage[2] = {0xFF, JPEG_EOI};
 
@@ -143,102 +127,6 @@ struct DecodeJob {
     int messageCode = 0;
 };
 
-// Reads a file forward a chunk at a time: memory stays the chunk's, whatever the file's size.
-class ForwardReader {
-public:
-    explicit ForwardReader(QIODevice& file) : file_(file) {}
-
-    // The next byte, or -1 at the end of the file.
-    int next()
-    {
-        if (at_ == end_) {
-            const qint64 count = file_.read(reinterpret_cast<char*>(chunk_), sizeof chunk_);
-            if (count <= 0)
-                return -1;
-            at_ = 0;
-            end_ = int(count);
-        }
-        return chunk_[at_++];
-    }
-
-    void skip(qint64 count)
-    {
-        const qint64 inChunk = std::min<qint64>(count, end_ - at_);
-        at_ += int(inChunk);
-        if (count > inChunk)
-            file_.seek(std::min(file_.pos() + (count - inChunk), file_.size()));
-    }
-
-private:
-    QIODevice& file_;
-    uchar chunk_[65536];
-    int at_ = 0;
-    int end_ = 0;
-};
-
-bool IsRestartMarker(int marker)
-{
-    return marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7;
-}
-
-// Bytes of entropy-coded data in the file from its start, counted up to `enough`: what follows
-// each start-of-scan header up to the next marker that is not a restart marker (restart markers
-// and stuffed zeros are part of the scan). Other segments are skipped by their length; a file
-// cut off inside a segment ends there.
-long long EntropyCodedBytes(QIODevice& file, long long enough)
-{
-    file.seek(0);
-    ForwardReader in(file);
-    in.skip(2);  // the start-of-image marker
-    long long total = 0;
-    int marker = -1;  // a marker already read, that ended a scan
-    while (total < enough) {
-        if (marker < 0) {
-            int c;
-            while ((c = in.next()) >= 0 && c != 0xFF) {
-            }
-            do {
-                marker = in.next();
-            } while (marker == 0xFF);  // fill bytes before a marker
-            if (marker < 0)
-                break;
-        }
-        const int type = std::exchange(marker, -1);
-        if (type == 0x00 || type == 0x01 || type == 0xD8 || IsRestartMarker(type))
-            continue;  // no segment follows
-        if (type == JPEG_EOI)
-            break;
-        const int high = in.next();
-        const int low = in.next();
-        if (low < 0)
-            break;
-        in.skip((high << 8 | low) - 2);
-        if (type != 0xDA)
-            continue;
-        // The scan's data, up to the marker that ends it.
-        for (int c; total < enough && (c = in.next()) >= 0;) {
-            if (c != 0xFF) {
-                ++total;
-                continue;
-            }
-            int after;
-            do {
-                after = in.next();
-            } while (after == 0xFF);
-            if (after < 0)
-                return total;
-            if (after != 0x00 && !IsRestartMarker(after)) {
-                marker = after;
-                break;
-            }
-            total += 2;
-        }
-        if (marker < 0 && total < enough)
-            break;  // the file ends inside the scan
-    }
-    return total;
-}
-
 // The smallest scale, in eighths, at which a picture of width x height still covers the
 // target when fitted into it with its proportions kept.
 int CoveringEighths(long long width, long long height, QSize cover)
@@ -255,64 +143,6 @@ int CoveringEighths(long long width, long long height, QSize cover)
             return eighths;
     }
     return 8;
-}
-
-bool AllZero(const JOCTET* bytes, qint64 count)
-{
-    return std::all_of(bytes, bytes + count, [](JOCTET b) { return b == 0; });
-}
-
-// Moves the file to its next byte that is not zero, or to its end: holes of a sparse file are
-// passed over without reading them, the rest is read in large chunks.
-void PassZeros(QIODevice* file)
-{
-    auto* plain = qobject_cast<QFile*>(file);
-    JOCTET chunk[65536];
-    for (;;) {
-        if (plain && plain->handle() >= 0) {
-            const off_t data = lseek(plain->handle(), off_t(file->pos()), SEEK_DATA);
-            if (data >= 0)
-                file->seek(qint64(data));
-            else if (errno == ENXIO)  // nothing but a hole up to the end
-                file->seek(file->size());
-        }
-        const qint64 at = file->pos();
-        const qint64 count = file->read(reinterpret_cast<char*>(chunk), sizeof chunk);
-        if (count <= 0)
-            return;
-        const JOCTET* data = std::find_if(chunk, chunk + count, [](JOCTET b) { return b != 0; });
-        if (data != chunk + count) {
-            file->seek(at + (data - chunk));
-            return;
-        }
-    }
-}
-
-// The next block of the file, read ahead when needed: its size (0 at the end), or -1 when the
-// file cannot be read.
-qint64 NextBlock(FileSource* source)
-{
-    if (source->next == source->end) {
-        const qint64 count = source->file->read(reinterpret_cast<char*>(source->ahead), kReadAhead);
-        if (count <= 0)
-            return count;
-        source->next = 0;
-        source->end = std::size_t(count);
-    }
-    const std::size_t count = std::min(kBlockSize, source->end - source->next);
-    source->pub.next_input_byte = source->ahead + source->next;
-    source->next += count;
-    return qint64(count);
-}
-
-// Passes over the zeros that follow, in what was read ahead and then in the file.
-void PassZeros(FileSource* source)
-{
-    const JOCTET* data = std::find_if(source->ahead + source->next, source->ahead + source->end,
-                                      [](JOCTET b) { return b != 0; });
-    source->next = std::size_t(data - source->ahead);
-    if (source->next == source->end)
-        PassZeros(source->file);
 }
 
 extern "C" {
@@ -332,17 +162,10 @@ static void InitSource(j_decompress_ptr) {}
 static boolean FillInputBuffer(j_decompress_ptr cinfo)
 {
     auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-    qint64 count = NextBlock(source);
-    // The decoder looks for the next marker one byte at a time. A picture followed by a long
-    // run of zeros (a scan that runs on, a tail appended to the file) would keep it busy for
-    // seconds a gigabyte: the run is passed over here, as the decoder would discard it.
+    // Before the first scan, or once a scan's rows are all in, the decoder is looking for a
+    // marker: zeros met then are no scan's data.
     const bool betweenScans = cinfo->input_scan_number == 0 || cinfo->input_iMCU_row >= cinfo->total_iMCU_rows;
-    source->zerosBetween =
-        betweenScans && count > 0 && AllZero(source->pub.next_input_byte, count) ? source->zerosBetween + count : 0;
-    if (source->zerosBetween > kLongestSegment) {
-        PassZeros(source);
-        count = NextBlock(source);
-    }
+    const qint64 count = NextJpegBlock(&source->reader, betweenScans, &source->pub.next_input_byte);
     if (count < 0)
         ERREXIT(cinfo, JERR_FILE_READ);
     if (count > 0) {
@@ -370,18 +193,11 @@ static void SkipInputData(j_decompress_ptr cinfo, long count)
         source->pub.bytes_in_buffer -= skip;
         return;
     }
-    // Beyond the current block: through what was read ahead, then forward in the file,
-    // stopping at its end. The next read fills the block again (or gives the end-of-image
+    // Beyond the current block: the next read fills the block again (or gives the end-of-image
     // marker).
-    std::size_t beyond = skip - source->pub.bytes_in_buffer;
+    const std::size_t beyond = skip - source->pub.bytes_in_buffer;
     source->pub.bytes_in_buffer = 0;
-    const std::size_t ahead = std::min(beyond, source->end - source->next);
-    source->next += ahead;
-    beyond -= ahead;
-    if (beyond > 0) {
-        QIODevice* file = source->file;
-        file->seek(std::min(file->pos() + qint64(beyond), file->size()));
-    }
+    SkipJpegBytes(&source->reader, beyond);
 }
 
 static void TermSource(j_decompress_ptr) {}
@@ -560,11 +376,8 @@ void RunDecoder(DecodeJob* job)
     source->pub.term_source = TermSource;
     source->pub.next_input_byte = nullptr;
     source->pub.bytes_in_buffer = 0;
-    source->file = job->file;
     source->started = false;
-    source->zerosBetween = 0;
-    source->next = 0;
-    source->end = 0;
+    StartJpegReading(&source->reader, job->file);
     cinfo->src = &source->pub;
 
     jpeg_read_header(cinfo, TRUE);

@@ -1,4 +1,5 @@
 #include "pictures/jpeg_reader.h"
+#include "pictures/jpeg_source.h"
 
 #include "pictures/failure.h"
 #include "pictures/limits.h"
@@ -400,6 +401,8 @@ TEST_F(JpegReader, DamagedFilesFailWithTheDecodersNumber)
         // Zeros far longer than any segment are passed over, up to the marker after them.
         {"a second picture after 300 KB of zeros", good.chopped(2) + QByteArray(300000, '\0') + good,
          JpegError(60)},
+        {"the same, the zeros ending where a read of the file ends",
+         good.chopped(2) + QByteArray(4 * qsizetype(kReadAhead) - good.size() + 2, '\0') + good, JpegError(60)},
         {"300 KB of zeros in place of the end-of-image marker", good.chopped(2) + QByteArray(300000, '\0'),
          "(decoded without a failure)"},
     };
@@ -508,10 +511,20 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     // A restart marker every row of blocks: the scan's data is in 16 intervals.
     const QByteArray restarts = cjpeg(Photo(256, 256, 3), {"-restart", "1"});
     const long long restartData = ScanDataOf(restarts);
-    // A restart marker between segments stands alone: the decoder passes over it, and so must
-    // the count.
+    // A restart marker or a stuffed zero between segments stands alone: the decoder passes over
+    // it, and so must the count.
     QByteArray strayRestart = small;
     strayRestart.insert(strayRestart.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\xD0", 2));
+    QByteArray strayZero = small;
+    strayZero.insert(strayZero.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\x00", 2));
+    const QByteArray cutInScan = small.chopped(20);
+    // A segment claiming length 0, its length bytes on either side of the count's first 64 KiB
+    // read: the decoder skips nothing for it, and so must the count, never going back.
+    QByteArray zeroLength = small;
+    const qsizetype commentAt = small.indexOf(QByteArray("\xFF\xDA", 2));
+    const qsizetype commentLength = 65533 - commentAt;
+    zeroLength.insert(commentAt, QByteArray("\xFF\xFE", 2) + char(commentLength >> 8) + char(commentLength & 0xFF)
+                                     + QByteArray(commentLength - 2, 'c') + QByteArray("\xFF\xE1\0\0", 4));
     // A segment whose bytes look like markers (an end of image among them), running past the
     // first 64 KiB of the file: passed over by its length, not read.
     QByteArray markerLike = small;
@@ -531,9 +544,12 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"the free working set, which any file may claim", small, 8192, 4096, nullptr, 0, false},
         {"twice that", small, 8192, 8192, nullptr, 0, true},
         {"twice that, with comments for the rest", small, 8192, 8192, PadWithComments, 8000, true},
+        {"twice that, cut off inside its scan", cutInScan, 8192, 8192, nullptr, 0, true},
         {"twice that, with scan data for the rest", small, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a stray restart marker", strayRestart, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after a stray stuffed zero", strayZero, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a long segment", markerLike, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after a segment of length 0", zeroLength, 8192, 8192, PadFirstScan, 8000, false},
         {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
         // Every interval between restart markers counts, and nothing after the scan does.
         {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},
