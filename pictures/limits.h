@@ -22,7 +22,9 @@ inline constexpr int kMaxPictureSide = 65535;
 // most kWorkingSetPerDataByte more. Complete files stay far below the rate (a flat picture's
 // JPEG about 1,300 bytes a byte, a photo's about 24), and so do copies cut off early (about ten
 // times their complete rate). A few kilobytes claiming a huge picture do not: they cost at most
-// about 100 MB and a fraction of a second.
+// about 100 MB and a fraction of a second. Arithmetic coding packs a flat picture without bound;
+// such a file cannot be told from a made-up one, and beyond the free working set it is refused
+// like one.
 inline constexpr long long kFreeWorkingSet = 96LL << 20;
 inline constexpr long long kWorkingSetPerDataByte = 16384;
 
