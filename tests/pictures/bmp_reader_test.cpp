@@ -2,6 +2,7 @@
 #include "pictures/failure.h"
 #include "pictures/picture.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/named_rows.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +28,8 @@ using BmpFile = bmp_file::BasicBmpFile<QByteArray>;
 using bmp_file::Rgb;
 using bmp_file::SetU32;
 using bmp_file::Table;
+using named_rows::PrintTo;
+using named_rows::RowName;
 
 QByteArray PackRows(int width, int height, int bpp,
                     const std::function<std::uint32_t(int, int)>& value, bool topDown = false)
@@ -84,11 +86,6 @@ struct IndexedCase {
     int expectedTable;    // entries in the picture's colour table
 };
 
-void PrintTo(const IndexedCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class IndexedRead : public testing::TestWithParam<IndexedCase> {};
 
 TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
@@ -126,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(
         // More entries declared (and stored) than the depth can use: only the usable ones.
         IndexedCase{"OneBitCountAboveDepth", 1, 10, 2, 4, 4, 2},
         IndexedCase{"FourBitCountAboveDepth", 4, 3, 3, 20, 20, 16}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 {
@@ -203,11 +200,6 @@ struct DirectCase {
     bool topDown;
 };
 
-void PrintTo(const DirectCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class TrueColourRead : public testing::TestWithParam<DirectCase> {};
 
 TEST_P(TrueColourRead, TwentyFourBitRows)
@@ -258,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Bitmap, TrueColourRead,
                                          DirectCase{"OddWidthBottomUp", 5, 3, false},
                                          DirectCase{"OddWidthTopDown", 7, 2, true},
                                          DirectCase{"OnePixel", 1, 1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName);
 
 // Raw 16-bit values, with the unused top bit set in some of them for 5-5-5.
 std::uint32_t Raw16(int x, int y)
@@ -274,11 +266,6 @@ struct SixteenCase {
     QImage::Format format;
     std::optional<std::uint32_t> offset = {};  // pixel-data offset; default: where the pixels are
 };
-
-void PrintTo(const SixteenCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class SixteenBitRead : public testing::TestWithParam<SixteenCase> {};
 
@@ -317,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QImage::Format_RGB16},
         // An offset into the headers: the pixels start after the masks that follow the header.
         SixteenCase{"Masks565OffsetZero", 3, {0xF800, 0x07E0, 0x001F}, 40, QImage::Format_RGB16, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 TEST(BitmapReader, SixteenBitPureColours)
 {
@@ -370,11 +357,6 @@ struct MaskCase {
     std::vector<std::uint32_t> values;  // raw pixels of one row
     std::vector<Colour> expected;
 };
-
-void PrintTo(const MaskCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class OddMasks : public testing::TestWithParam<MaskCase> {};
 
@@ -443,7 +425,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {0x000000FF, 0x0000FF00, 0x00FF0000},
                  {0x000000FF, 0x00123456},
                  {C(255, 0, 0), C(0x56, 0x34, 0x12)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 // ---------------------------------------------------------------------------------------------
 // Where the pixels are, and how much of them there is.
@@ -608,11 +590,6 @@ struct RleCase {
     std::vector<std::string> expected;  // top row first
 };
 
-void PrintTo(const RleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class RleRead : public testing::TestWithParam<RleCase> {};
 
 TEST_P(RleRead, UnpacksIntoIndexes)
@@ -698,7 +675,7 @@ INSTANTIATE_TEST_SUITE_P(
                 Rows({"....",  //
                       "..12",  //
                       "...."})}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 // ---------------------------------------------------------------------------------------------
 // Files that are refused.
@@ -708,11 +685,6 @@ struct BadCase {
     std::function<QByteArray()> file;
     const char* message;
 };
-
-void PrintTo(const BadCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 BmpFile Plain24()
 {
@@ -941,7 +913,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"PixelOffsetFourGigabytes",
                 [] { QByteArray b = kGood; SetU32(b, 10, 0xFFFFFFFFu); return b; },
                 kBitmapInvalid}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
 {
