@@ -2,6 +2,7 @@
 #include "pictures/failure.h"
 #include "pictures/picture.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/named_rows.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +28,8 @@ using BmpFile = bmp_file::BasicBmpFile<QByteArray>;
 using bmp_file::Rgb;
 using bmp_file::SetU32;
 using bmp_file::Table;
+using named_rows::PrintTo;
+using named_rows::RowName;
 
 QByteArray PackRows(int width, int height, int bpp,
                     const std::function<std::uint32_t(int, int)>& value, bool topDown = false)
@@ -82,12 +84,8 @@ struct IndexedCase {
     int tableSize;        // entries written to the file
     std::uint32_t count;  // colour count in the header
     int expectedTable;    // entries in the picture's colour table
+    std::uint32_t headerSize = 40;  // 12: the older header, 3-byte entries and no count
 };
-
-void PrintTo(const IndexedCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class IndexedRead : public testing::TestWithParam<IndexedCase> {};
 
@@ -99,6 +97,7 @@ TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
     auto index = [&](int x, int y) { return std::uint32_t((x * 7 + y * 3) % used); };
 
     BmpFile f;
+    f.headerSize = c.headerSize;
     f.bpp = std::uint32_t(c.bpp);
     f.width = c.width;
     f.height = c.height;
@@ -125,8 +124,12 @@ INSTANTIATE_TEST_SUITE_P(
         IndexedCase{"EightBitShortTable", 8, 6, 3, 3, 3, 3},
         // More entries declared (and stored) than the depth can use: only the usable ones.
         IndexedCase{"OneBitCountAboveDepth", 1, 10, 2, 4, 4, 2},
-        IndexedCase{"FourBitCountAboveDepth", 4, 3, 3, 20, 20, 16}),
-    [](const auto& info) { return std::string(info.param.name); });
+        IndexedCase{"FourBitCountAboveDepth", 4, 3, 3, 20, 20, 16},
+        IndexedCase{"CoreHeaderEightBitFullTable", 8, 7, 3, 256, 0, 256, 12},
+        IndexedCase{"CoreHeaderFourBitFullTable", 4, 7, 3, 16, 0, 16, 12},
+        // The pixel offset right after ten entries ends the table there.
+        IndexedCase{"CoreHeaderEightBitShortTable", 8, 7, 3, 10, 0, 10, 12}),
+    RowName);
 
 TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 {
@@ -151,37 +154,6 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
     EXPECT_EQ(p.image().pixel(0, 0), qRgb(0, 0, 0));
 }
 
-TEST(BitmapReader, CoreHeaderWithThreeByteEntries)
-{
-    struct Case {
-        const char* name;
-        int bpp;
-        int tableEntries;  // written to the file; the older header cannot say how many
-    };
-    const Case cases[] = {
-        {"full 8-bit table", 8, 256},
-        {"full 4-bit table", 4, 16},
-        // The pixel offset right after ten entries ends the table there.
-        {"short 8-bit table", 8, 10},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        BmpFile f;
-        f.headerSize = 12;
-        f.bpp = std::uint32_t(c.bpp);
-        f.width = 7;
-        f.height = 3;
-        f.table = Table(c.tableEntries);
-        auto index = [&](int x, int y) { return std::uint32_t((x * 3 + y * 5) % c.tableEntries); };
-        f.pixels = PackRows(7, 3, c.bpp, index);
-
-        const Picture p = ReadBitmap(f.build());
-        EXPECT_EQ(p.bitsPerPixel(), c.bpp);
-        EXPECT_EQ(p.image().colorTable().size(), c.tableEntries);
-        ExpectIndexed(p, 7, 3, f.table, index);
-    }
-}
-
 // ---------------------------------------------------------------------------------------------
 // Direct colour.
 
@@ -203,53 +175,36 @@ struct DirectCase {
     bool topDown;
 };
 
-void PrintTo(const DirectCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
 class TrueColourRead : public testing::TestWithParam<DirectCase> {};
 
-TEST_P(TrueColourRead, TwentyFourBitRows)
+TEST_P(TrueColourRead, TwentyFourAndThirtyTwoBitRows)
 {
     const DirectCase& c = GetParam();
-    BmpFile f;
-    f.bpp = 24;
-    f.width = c.width;
-    f.height = c.topDown ? -c.height : c.height;
-    f.pixels = PackRows(c.width, c.height, 24, Rgb24, c.topDown);
+    for (int bpp : {24, 32}) {
+        SCOPED_TRACE(bpp);
+        BmpFile f;
+        f.bpp = std::uint32_t(bpp);
+        f.width = c.width;
+        f.height = c.topDown ? -c.height : c.height;
+        // The unused byte of 32 bits holds junk that must not leak into the picture.
+        auto value = [](int x, int y) { return Rgb24(x, y) | std::uint32_t((x * 77) % 256) << 24; };
+        f.pixels = PackRows(c.width, c.height, bpp, value, c.topDown);
 
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 24);
-    ASSERT_EQ(p.image().format(), QImage::Format_BGR888);
-    ASSERT_EQ(p.width(), c.width);
-    ASSERT_EQ(p.height(), c.height);
-    for (int y = 0; y < c.height; ++y)
-        for (int x = 0; x < c.width; ++x)
-            ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
-}
-
-TEST_P(TrueColourRead, ThirtyTwoBitRows)
-{
-    const DirectCase& c = GetParam();
-    BmpFile f;
-    f.bpp = 32;
-    f.width = c.width;
-    f.height = c.topDown ? -c.height : c.height;
-    // The unused byte holds junk that must not leak into the picture.
-    auto value = [](int x, int y) { return Rgb24(x, y) | std::uint32_t((x * 77) % 256) << 24; };
-    f.pixels = PackRows(c.width, c.height, 32, value, c.topDown);
-
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 32);
-    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
-    for (int y = 0; y < c.height; ++y)
-        for (int x = 0; x < c.width; ++x) {
-            ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
-            ASSERT_EQ(p.image().pixel(x, y), 0xFF000000u | Rgb24(x, y));
-            // RGB32 images are taken as opaque: the stored unused byte must be 0xFF.
-            ASSERT_EQ(reinterpret_cast<const QRgb*>(p.image().constScanLine(y))[x] >> 24, 0xFFu);
-        }
+        const Picture p = ReadBitmap(f.build());
+        EXPECT_EQ(p.bitsPerPixel(), bpp);
+        ASSERT_EQ(p.image().format(), bpp == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32);
+        ASSERT_EQ(p.width(), c.width);
+        ASSERT_EQ(p.height(), c.height);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                ASSERT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y))) << x << "," << y;
+                ASSERT_EQ(p.image().pixel(x, y), 0xFF000000u | Rgb24(x, y));
+                // RGB32 images are taken as opaque: the stored unused byte must be 0xFF.
+                if (bpp == 32) {
+                    ASSERT_EQ(reinterpret_cast<const QRgb*>(p.image().constScanLine(y))[x] >> 24, 0xFFu);
+                }
+            }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Bitmap, TrueColourRead,
@@ -258,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(Bitmap, TrueColourRead,
                                          DirectCase{"OddWidthBottomUp", 5, 3, false},
                                          DirectCase{"OddWidthTopDown", 7, 2, true},
                                          DirectCase{"OnePixel", 1, 1, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         RowName);
 
 // Raw 16-bit values, with the unused top bit set in some of them for 5-5-5.
 std::uint32_t Raw16(int x, int y)
@@ -274,11 +229,6 @@ struct SixteenCase {
     QImage::Format format;
     std::optional<std::uint32_t> offset = {};  // pixel-data offset; default: where the pixels are
 };
-
-void PrintTo(const SixteenCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class SixteenBitRead : public testing::TestWithParam<SixteenCase> {};
 
@@ -317,51 +267,10 @@ INSTANTIATE_TEST_SUITE_P(
                     QImage::Format_RGB16},
         // An offset into the headers: the pixels start after the masks that follow the header.
         SixteenCase{"Masks565OffsetZero", 3, {0xF800, 0x07E0, 0x001F}, 40, QImage::Format_RGB16, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
-TEST(BitmapReader, SixteenBitPureColours)
-{
-    // 5-5-5 with the top bit set, and 5-6-5: the extreme values give exact colours.
-    BmpFile f;
-    f.bpp = 16;
-    f.width = 4;
-    f.height = 1;
-    const std::uint32_t v555[4] = {0xFC00, 0x83E0, 0x001F, 0xFFFF};
-    f.pixels = PackRows(4, 1, 16, [&](int x, int) { return v555[x]; });
-    Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.pixel(0, 0), C(255, 0, 0));
-    EXPECT_EQ(p.pixel(1, 0), C(0, 255, 0));
-    EXPECT_EQ(p.pixel(2, 0), C(0, 0, 255));
-    EXPECT_EQ(p.pixel(3, 0), C(255, 255, 255));
-
-    f.compression = 3;
-    f.masks = {0xF800, 0x07E0, 0x001F};
-    const std::uint32_t v565[4] = {0xF800, 0x07E0, 0x001F, 0x0000};
-    f.pixels = PackRows(4, 1, 16, [&](int x, int) { return v565[x]; });
-    p = ReadBitmap(f.build());
-    EXPECT_EQ(p.pixel(0, 0), C(255, 0, 0));
-    EXPECT_EQ(p.pixel(1, 0), C(0, 255, 0));
-    EXPECT_EQ(p.pixel(2, 0), C(0, 0, 255));
-    EXPECT_EQ(p.pixel(3, 0), C(0, 0, 0));
-}
-
-TEST(BitmapReader, ThirtyTwoBitStandardMasks)
-{
-    BmpFile f;
-    f.bpp = 32;
-    f.width = 3;
-    f.height = 2;
-    f.compression = 3;
-    f.masks = {0xFF0000, 0xFF00, 0xFF};
-    f.pixels = PackRows(3, 2, 32, Rgb24);
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 32);
-    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(p.pixel(x, y), FromRgb24(Rgb24(x, y)));
-}
-
+// Colours through the channel masks: the standard ones, which keep the stored format, and any
+// other, which widens to 32 bits. No masks: plain 5-5-5.
 struct MaskCase {
     const char* name;
     int bpp;
@@ -369,16 +278,13 @@ struct MaskCase {
     std::vector<std::uint32_t> masks;
     std::vector<std::uint32_t> values;  // raw pixels of one row
     std::vector<Colour> expected;
+    QImage::Format format = QImage::Format_RGB32;
+    int bits = 32;
 };
 
-void PrintTo(const MaskCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
+class ChannelMasks : public testing::TestWithParam<MaskCase> {};
 
-class OddMasks : public testing::TestWithParam<MaskCase> {};
-
-TEST_P(OddMasks, WidenEachChannelToEightBits)
+TEST_P(ChannelMasks, WidenEachChannelToEightBits)
 {
     const MaskCase& c = GetParam();
     const int w = int(c.values.size());
@@ -387,15 +293,15 @@ TEST_P(OddMasks, WidenEachChannelToEightBits)
     f.bpp = std::uint32_t(c.bpp);
     f.width = w;
     f.height = 2;
-    f.compression = 3;
+    f.compression = c.masks.empty() ? 0 : 3;
     f.masks = c.masks;
     // Row 0 as given, row 1 reversed, to catch row mix-ups.
     f.pixels = PackRows(w, 2, c.bpp,
                         [&](int x, int y) { return c.values[size_t(y == 0 ? x : w - 1 - x)]; });
 
     const Picture p = ReadBitmap(f.build());
-    ASSERT_EQ(p.image().format(), QImage::Format_RGB32);
-    EXPECT_EQ(p.bitsPerPixel(), 32);
+    ASSERT_EQ(p.image().format(), c.format);
+    EXPECT_EQ(p.bitsPerPixel(), c.bits);
     for (int x = 0; x < w; ++x) {
         EXPECT_EQ(p.pixel(x, 0), c.expected[size_t(x)]) << "pixel " << x;
         EXPECT_EQ(p.pixel(w - 1 - x, 1), c.expected[size_t(x)]) << "pixel " << x;
@@ -403,80 +309,56 @@ TEST_P(OddMasks, WidenEachChannelToEightBits)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Bitmap, OddMasks,
+    Bitmap, ChannelMasks,
     testing::Values(
-        MaskCase{"Sixteen444",
-                 16,
-                 40,
-                 {0x0F00, 0x00F0, 0x000F},
-                 {0x0F00, 0x00F0, 0x000F, 0x0FFF, 0x0123, 0xF000},
-                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(255, 255, 255), C(17, 34, 51),
-                  C(0, 0, 0)}},
-        MaskCase{"SixteenZeroBlueMask",
-                 16,
-                 40,
-                 {0xF800, 0x07E0, 0},
-                 {0xFFFF, 0x0000, 0x001F},
+        // The extreme values of 5-5-5 (with the unused top bit set) and 5-6-5 give exact colours.
+        MaskCase{"Sixteen555Plain", 16, 40, {}, {0xFC00, 0x83E0, 0x001F, 0xFFFF},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(255, 255, 255)}, QImage::Format_RGB555, 16},
+        MaskCase{"Sixteen565", 16, 40, {0xF800, 0x07E0, 0x001F}, {0xF800, 0x07E0, 0x001F, 0x0000},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0)}, QImage::Format_RGB16, 16},
+        MaskCase{"ThirtyTwoStandard", 32, 40, {0xFF0000, 0xFF00, 0xFF}, {0xFF0000, 0xFF00, 0xFF, 0x123456},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0x12, 0x34, 0x56)}},
+        MaskCase{"Sixteen444", 16, 40, {0x0F00, 0x00F0, 0x000F}, {0x0F00, 0x00F0, 0x000F, 0x0FFF, 0x0123, 0xF000},
+                 {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(255, 255, 255), C(17, 34, 51), C(0, 0, 0)}},
+        MaskCase{"SixteenZeroBlueMask", 16, 40, {0xF800, 0x07E0, 0}, {0xFFFF, 0x0000, 0x001F},
                  {C(255, 255, 0), C(0, 0, 0), C(0, 0, 0)}},
-        MaskCase{"SixteenOneBitChannels",
-                 16,
-                 40,
-                 {0x0004, 0x0002, 0x0001},
-                 {0x0004, 0x0003, 0x0007, 0xFFF8},
+        MaskCase{"SixteenOneBitChannels", 16, 40, {0x0004, 0x0002, 0x0001}, {0x0004, 0x0003, 0x0007, 0xFFF8},
                  {C(255, 0, 0), C(0, 255, 255), C(255, 255, 255), C(0, 0, 0)}},
-        MaskCase{"ThirtyTwoTenBitChannels",
-                 32,
-                 40,
-                 {0x3FF00000, 0x000FFC00, 0x000003FF},
-                 {0x3FF00000, 0x000FFC00, 0x000003FF, 0x80000000,
-                  (0x80u << 20) | (0x40u << 10) | 0x3FCu},
+        MaskCase{"ThirtyTwoTenBitChannels", 32, 40, {0x3FF00000, 0x000FFC00, 0x000003FF},
+                 {0x3FF00000, 0x000FFC00, 0x000003FF, 0x80000000, (0x80u << 20) | (0x40u << 10) | 0x3FCu},
                  {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0), C(0x20, 0x10, 0xFF)}},
-        MaskCase{"ThirtyTwoFiveBitChannels",
-                 32,
-                 40,
-                 {0x7C00, 0x03E0, 0x001F},
-                 {0x7C00, 0x03E0, 0x001F, 0xFFFF8000},
+        MaskCase{"ThirtyTwoFiveBitChannels", 32, 40, {0x7C00, 0x03E0, 0x001F}, {0x7C00, 0x03E0, 0x001F, 0xFFFF8000},
                  {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0)}},
-        MaskCase{"ThirtyTwoSwappedBytes",
-                 32,
-                 108,
-                 {0x000000FF, 0x0000FF00, 0x00FF0000},
-                 {0x000000FF, 0x00123456},
+        MaskCase{"ThirtyTwoSwappedBytes", 32, 108, {0x000000FF, 0x0000FF00, 0x00FF0000}, {0x000000FF, 0x00123456},
                  {C(255, 0, 0), C(0x56, 0x34, 0x12)}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 // ---------------------------------------------------------------------------------------------
 // Where the pixels are, and how much of them there is.
 
-TEST(BitmapReader, PixelOffsetLeavesAGap)
+TEST(BitmapReader, PixelOffsetLeavesAGapOrFallsBackToAfterTheTable)
 {
-    BmpFile f;
-    f.bpp = 4;
-    f.width = 3;
-    f.height = 2;
-    f.table = Table(16);
-    f.gap = QByteArray(37, char(0x77));
-    auto index = [](int x, int y) { return std::uint32_t(x + 3 * y + 1); };
-    f.pixels = PackRows(3, 2, 4, index);
-    const Picture p = ReadBitmap(f.build());
-    ExpectIndexed(p, 3, 2, f.table, index);
-}
-
-TEST(BitmapReader, OffsetIntoTheHeadersFallsBackToAfterTheTable)
-{
-    for (std::uint32_t offset : {0u, 20u, 54u, 54u + 15u * 4u}) {
+    // A gap after the table is skipped; an offset into the headers or the table is taken as
+    // right after the table.
+    struct Case {
+        int bpp;
+        int gap;
+        std::optional<std::uint32_t> offset;
+    };
+    const Case cases[] = {{4, 37, {}}, {8, 0, 0u}, {8, 0, 20u}, {8, 0, 54u}, {8, 0, 54u + 15u * 4u}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.bpp << " bits, gap " << c.gap << ", offset " << c.offset.value_or(0));
         BmpFile f;
-        f.bpp = 8;
-        f.width = 2;
+        f.bpp = std::uint32_t(c.bpp);
+        f.width = 3;
         f.height = 2;
         f.colourCount = 16;
         f.table = Table(16);
-        f.offset = offset;
-        auto index = [](int x, int y) { return std::uint32_t(2 * y + x + 4); };
-        f.pixels = PackRows(2, 2, 8, index);
-        const Picture p = ReadBitmap(f.build());
-        SCOPED_TRACE(offset);
-        ExpectIndexed(p, 2, 2, f.table, index);
+        f.gap = QByteArray(c.gap, char(0x77));
+        f.offset = c.offset;
+        auto index = [](int x, int y) { return std::uint32_t(x + 3 * y + 1); };
+        f.pixels = PackRows(3, 2, c.bpp, index);
+        ExpectIndexed(ReadBitmap(f.build()), 3, 2, f.table, index);
     }
 }
 
@@ -585,12 +467,7 @@ QByteArray Bytes(std::initializer_list<int> values)
     return b;
 }
 
-// Expected pictures written top row first; '.' is index 0, digits and letters are indexes.
-std::vector<std::string> Rows(std::initializer_list<const char*> rows)
-{
-    return std::vector<std::string>(rows.begin(), rows.end());
-}
-
+// Expected pictures are written top row first; '.' is index 0, digits and letters are indexes.
 std::uint32_t IndexOf(char c)
 {
     if (c == '.')
@@ -607,11 +484,6 @@ struct RleCase {
     QByteArray data;
     std::vector<std::string> expected;  // top row first
 };
-
-void PrintTo(const RleCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 class RleRead : public testing::TestWithParam<RleCase> {};
 
@@ -639,66 +511,52 @@ TEST_P(RleRead, UnpacksIntoIndexes)
 INSTANTIATE_TEST_SUITE_P(
     Bitmap, RleRead,
     testing::Values(
-        RleCase{"Rle8RunsAbsoluteAndLineEnds",
-                8,
-                8,
+        RleCase{"Rle8RunsAbsoluteAndLineEnds", 8, 8,
                 Bytes({3, 1, 0, 3, 2, 3, 4, 0, /* padded */ 0, 0,  //
                        2, 5, 0, 0,                                  //
                        0, 4, 6, 7, 8, 6, 1, 9, 0, 1}),
-                Rows({"........",  //
-                      "67869...",  //
-                      "55......",  //
-                      "111234.."})},
-        RleCase{"Rle8Delta",
-                8,
-                6,
+                {"........",  //
+                 "67869...",  //
+                 "55......",  //
+                 "111234.."}},
+        RleCase{"Rle8Delta", 8, 6,
                 Bytes({2, 5, 0, 2, 1, 2, 2, 6, 0, 0, 1, 7, 0, 1}),
-                Rows({"7.....",  //
-                      "...66.",  //
-                      "......",  //
-                      "55...."})},
-        RleCase{"Rle8OverrunsAreClipped",
-                8,
-                4,
+                {"7.....",  //
+                 "...66.",  //
+                 "......",  //
+                 "55...."}},
+        RleCase{"Rle8OverrunsAreClipped", 8, 4,
                 Bytes({20, 3,           // run past the row's end
                        2, 4,            // more past the end: dropped
                        0, 5, 1, 2, 3, 4, 5, 0,  // absolute past the end
                        0, 0, 0, 2, 2, 0, 3, 8,  // delta then a run clipped at the end
                        0, 2, 0, 50,  // delta past the top
                        1, 9}),
-                Rows({"....",  //
-                      "..88",  //
-                      "3333"})},
-        RleCase{"Rle8EarlyEndInAbsoluteRun",
-                8,
-                5,
+                {"....",  //
+                 "..88",  //
+                 "3333"}},
+        RleCase{"Rle8EarlyEndInAbsoluteRun", 8, 5,
                 Bytes({1, 2, 0, 0, 0, 5, 7, 8}),
-                Rows({"78...",  //
-                      "2...."})},
-        RleCase{"Rle8EndsWithoutEndOfBitmap",
-                8,
-                3,
+                {"78...",  //
+                 "2...."}},
+        RleCase{"Rle8EndsWithoutEndOfBitmap", 8, 3,
                 Bytes({3, 4, 0, 0, 1}),
-                Rows({"...",  //
-                      "444"})},
-        RleCase{"Rle4RunsAlternate",
-                4,
-                7,
+                {"...",  //
+                 "444"}},
+        RleCase{"Rle4RunsAlternate", 4, 7,
                 Bytes({5, 0x12, 0, 0,                 // run of five: 1,2,1,2,1
                        0, 3, 0x34, 0x50,              // absolute three, already even
                        0, 5, 0xAB, 0xCD, 0xE0, 0xFF,  // absolute five, one pad byte
                        0, 0, 7, 0xF0, 0, 1}),
-                Rows({"f.f.f.f",  //
-                      "345abcd",  //
-                      "12121.."})},
-        RleCase{"Rle4DeltaAndClipping",
-                4,
-                4,
+                {"f.f.f.f",  //
+                 "345abcd",  //
+                 "12121.."}},
+        RleCase{"Rle4DeltaAndClipping", 4, 4,
                 Bytes({0, 2, 2, 1, 9, 0x12, 0, 0, 0, 2, 1, 5, 0, 1}),
-                Rows({"....",  //
-                      "..12",  //
-                      "...."})}),
-    [](const auto& info) { return std::string(info.param.name); });
+                {"....",  //
+                 "..12",  //
+                 "...."}}),
+    RowName);
 
 // ---------------------------------------------------------------------------------------------
 // Files that are refused.
@@ -708,11 +566,6 @@ struct BadCase {
     std::function<QByteArray()> file;
     const char* message;
 };
-
-void PrintTo(const BadCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
 
 BmpFile Plain24()
 {
@@ -761,21 +614,12 @@ BmpFile OneByteMoreThanFree(int bpp, std::uint32_t compression, QByteArray pixel
     return f;
 }
 
+// The file of a base with one change.
 template <typename Change>
-std::function<QByteArray()> Plain24With(Change change)
+std::function<QByteArray()> With(BmpFile (*base)(), Change change)
 {
-    return [change] {
-        BmpFile f = Plain24();
-        change(f);
-        return f.build();
-    };
-}
-
-template <typename Change>
-std::function<QByteArray()> Masked16With(Change change)
-{
-    return [change] {
-        BmpFile f = Masked16();
+    return [base, change] {
+        BmpFile f = base();
         change(f);
         return f.build();
     };
@@ -808,9 +652,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"CoreHeaderCut",
                 [] { BmpFile f = Plain24(); f.headerSize = 12; return f.build().left(20); },
                 kBitmapInvalid},
-        BadCase{"HeaderSizeZero", Plain24With([](BmpFile& f) { f.headerSize = 0; }),
+        BadCase{"HeaderSizeZero", With(Plain24, [](BmpFile& f) { f.headerSize = 0; }),
                 kBitmapInvalid},
-        BadCase{"HeaderSizeSixteen", Plain24With([](BmpFile& f) { f.headerSize = 16; }),
+        BadCase{"HeaderSizeSixteen", With(Plain24, [](BmpFile& f) { f.headerSize = 16; }),
                 kBitmapInvalid},
         BadCase{"HeaderSizeTwoGigabytes",
                 [] { QByteArray b = kGood; SetU32(b, 14, 0x80000000u); return b; }, kBitmapInvalid},
@@ -818,61 +662,61 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { QByteArray b = kGood; SetU32(b, 14, 0xFFFFFFFFu); return b; }, kBitmapInvalid},
         BadCase{"HeaderPastTheEnd", [] { QByteArray b = kGood; SetU32(b, 14, 124); return b; },
                 kBitmapInvalid},
-        BadCase{"PlanesTwo", Plain24With([](BmpFile& f) { f.planes = 2; }), kBitmapInvalid},
-        BadCase{"PlanesZero", Plain24With([](BmpFile& f) { f.planes = 0; }), kBitmapInvalid},
+        BadCase{"PlanesTwo", With(Plain24, [](BmpFile& f) { f.planes = 2; }), kBitmapInvalid},
+        BadCase{"PlanesZero", With(Plain24, [](BmpFile& f) { f.planes = 0; }), kBitmapInvalid},
         BadCase{"CorePlanesTwo",
-                Plain24With([](BmpFile& f) { f.headerSize = 12; f.planes = 2; }), kBitmapInvalid},
-        BadCase{"BitsZero", Plain24With([](BmpFile& f) { f.bpp = 0; }), kBitmapInvalid},
-        BadCase{"BitsTwo", Plain24With([](BmpFile& f) { f.bpp = 2; }), kBitmapInvalid},
-        BadCase{"BitsSeven", Plain24With([](BmpFile& f) { f.bpp = 7; }), kBitmapInvalid},
-        BadCase{"BitsSixtyFour", Plain24With([](BmpFile& f) { f.bpp = 64; }), kBitmapInvalid},
-        BadCase{"JpegInside", Plain24With([](BmpFile& f) { f.compression = 4; }), kBitmapInvalid},
-        BadCase{"PngInside", Plain24With([](BmpFile& f) { f.compression = 5; }), kBitmapInvalid},
-        BadCase{"AlphaBitFields", Plain24With([](BmpFile& f) { f.bpp = 32; f.compression = 6; }),
+                With(Plain24, [](BmpFile& f) { f.headerSize = 12; f.planes = 2; }), kBitmapInvalid},
+        BadCase{"BitsZero", With(Plain24, [](BmpFile& f) { f.bpp = 0; }), kBitmapInvalid},
+        BadCase{"BitsTwo", With(Plain24, [](BmpFile& f) { f.bpp = 2; }), kBitmapInvalid},
+        BadCase{"BitsSeven", With(Plain24, [](BmpFile& f) { f.bpp = 7; }), kBitmapInvalid},
+        BadCase{"BitsSixtyFour", With(Plain24, [](BmpFile& f) { f.bpp = 64; }), kBitmapInvalid},
+        BadCase{"JpegInside", With(Plain24, [](BmpFile& f) { f.compression = 4; }), kBitmapInvalid},
+        BadCase{"PngInside", With(Plain24, [](BmpFile& f) { f.compression = 5; }), kBitmapInvalid},
+        BadCase{"AlphaBitFields", With(Plain24, [](BmpFile& f) { f.bpp = 32; f.compression = 6; }),
                 kBitmapInvalid},
         BadCase{"Rle8AtFourBits",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 4; f.compression = 1; f.table = Table(16);
                 }),
                 kBitmapInvalid},
         BadCase{"Rle4AtEightBits",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 8; f.compression = 2; f.table = Table(256);
                 }),
                 kBitmapInvalid},
         BadCase{"BitFieldsAtTwentyFourBits",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.compression = 3; f.masks = {0xFF0000, 0xFF00, 0xFF};
                 }),
                 kBitmapInvalid},
-        BadCase{"WidthZero", Plain24With([](BmpFile& f) { f.width = 0; }), kBitmapInvalid},
-        BadCase{"HeightZero", Plain24With([](BmpFile& f) { f.height = 0; }), kBitmapInvalid},
-        BadCase{"CoreWidthZero", Plain24With([](BmpFile& f) { f.headerSize = 12; f.width = 0; }),
+        BadCase{"WidthZero", With(Plain24, [](BmpFile& f) { f.width = 0; }), kBitmapInvalid},
+        BadCase{"HeightZero", With(Plain24, [](BmpFile& f) { f.height = 0; }), kBitmapInvalid},
+        BadCase{"CoreWidthZero", With(Plain24, [](BmpFile& f) { f.headerSize = 12; f.width = 0; }),
                 kBitmapInvalid},
-        BadCase{"NegativeWidth", Plain24With([](BmpFile& f) { f.width = -2; }), kBitmapInvalid},
-        BadCase{"MostNegativeWidth", Plain24With([](BmpFile& f) { f.width = INT32_MIN; }),
+        BadCase{"NegativeWidth", With(Plain24, [](BmpFile& f) { f.width = -2; }), kBitmapInvalid},
+        BadCase{"MostNegativeWidth", With(Plain24, [](BmpFile& f) { f.width = INT32_MIN; }),
                 kBitmapInvalid},
-        BadCase{"MostNegativeHeight", Plain24With([](BmpFile& f) { f.height = INT32_MIN; }),
+        BadCase{"MostNegativeHeight", With(Plain24, [](BmpFile& f) { f.height = INT32_MIN; }),
                 kBitmapInvalid},
         BadCase{"TopDownRle8",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 8; f.compression = 1; f.height = -2; f.table = Table(256);
                     f.pixels = Bytes({2, 1, 0, 0, 2, 1, 0, 1});
                 }),
                 kBitmapInvalid},
         BadCase{"TopDownRle4",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 4; f.compression = 2; f.height = -2; f.table = Table(16);
                     f.pixels = Bytes({2, 0x11, 0, 1});
                 }),
                 kBitmapInvalid},
         BadCase{"HugeClaimInATinyFile",
-                Plain24With([](BmpFile& f) { f.width = 65535; f.height = 65535; }), kBitmapInvalid},
+                With(Plain24, [](BmpFile& f) { f.width = 65535; f.height = 65535; }), kBitmapInvalid},
         BadCase{"HugeClaimTopDown",
-                Plain24With([](BmpFile& f) { f.width = 65535; f.height = -65535; }),
+                With(Plain24, [](BmpFile& f) { f.width = 65535; f.height = -65535; }),
                 kBitmapInvalid},
         BadCase{"HugeIndexedClaim",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 1; f.width = 65535; f.height = 65535; f.table = Table(2);
                 }),
                 kBitmapInvalid},
@@ -894,9 +738,9 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 kReads},
         BadCase{"WiderThanAnySide",
-                Plain24With([](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
+                With(Plain24, [](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
         BadCase{"HigherThanAnySide",
-                Plain24With([](BmpFile& f) { f.width = 1; f.height = 70000; }), kBitmapInvalid},
+                With(Plain24, [](BmpFile& f) { f.width = 1; f.height = 70000; }), kBitmapInvalid},
         BadCase{"ColourTableCut",
                 [] {
                     BmpFile f = Plain24();
@@ -917,20 +761,20 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 kStreamReadError},
         BadCase{"ColourCountTwoGiga",
-                Plain24With([](BmpFile& f) {
+                With(Plain24, [](BmpFile& f) {
                     f.bpp = 8; f.colourCount = 0x80000000u; f.table = Table(256);
                 }),
                 kStreamReadError},
         BadCase{"ColourCountMaxAtTwentyFourBits",
-                Plain24With([](BmpFile& f) { f.colourCount = 0xFFFFFFFFu; }), kStreamReadError},
+                With(Plain24, [](BmpFile& f) { f.colourCount = 0xFFFFFFFFu; }), kStreamReadError},
         BadCase{"MasksOverlap",
-                Masked16With([](BmpFile& f) { f.masks = {0xF800, 0x0FE0, 0x001F}; }),
+                With(Masked16, [](BmpFile& f) { f.masks = {0xF800, 0x0FE0, 0x001F}; }),
                 kBitmapInvalid},
         BadCase{"MasksEqual",
-                Masked16With([](BmpFile& f) { f.masks = {0x001F, 0x07E0, 0x001F}; }),
+                With(Masked16, [](BmpFile& f) { f.masks = {0x001F, 0x07E0, 0x001F}; }),
                 kBitmapInvalid},
         BadCase{"MaskNotContiguous",
-                Masked16With([](BmpFile& f) { f.masks = {0xF800, 0x05E0, 0x001F}; }),
+                With(Masked16, [](BmpFile& f) { f.masks = {0xF800, 0x05E0, 0x001F}; }),
                 kBitmapInvalid},
         BadCase{"MasksPastTheEnd",
                 [] { BmpFile f = Masked16(); f.pixels.clear(); return f.build().left(54 + 8); },
@@ -941,7 +785,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"PixelOffsetFourGigabytes",
                 [] { QByteArray b = kGood; SetU32(b, 10, 0xFFFFFFFFu); return b; },
                 kBitmapInvalid}),
-    [](const auto& info) { return std::string(info.param.name); });
+    RowName);
 
 TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
 {

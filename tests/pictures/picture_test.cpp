@@ -307,66 +307,34 @@ TEST_P(PictureFormatTest, WideLinesCoverThePixelsWithinHalfTheWidth)
     }
 }
 
-TEST_P(PictureFormatTest, CellFrameIsClosedWithHalfTheBandOutsideTheCell)
+TEST_P(PictureFormatTest, FramesAreClosedWithHalfTheBandOutsideAndClippedAtThePictureEdge)
 {
+    // A 6-pixel band centred on the outline: round outside the corners, square inside. At the
+    // picture's edges only the inner half remains.
+    const struct {
+        const char* name;
+        Colour pen;
+        QRect cell;
+    } frames[] = {
+        {"cell inside", pictures::kRed, QRect(QPoint(16, 12), QPoint(32, 24))},
+        {"first cell", pictures::kBlue, QRect(QPoint(0, 0), QPoint(16, 12))},
+        {"last cell", pictures::kBlue, QRect(QPoint(48, 36), QPoint(64, 48))},
+    };
     const Picture before = MakePicture(GetParam(), 64, 48);
-    Picture board = before;
-    board.setPenColour(pictures::kRed);
-    board.setPenWidth(6);
-    DrawFrame(board, 16, 12, 32, 24);
-    const PixelSet changed = Changed(before, board);
-    EXPECT_EQ(changed, WithinOfPath(64, 48, {{16, 12}, {32, 12}, {32, 24}, {16, 24}, {16, 12}}, 3));
-    // Top edge rows 9..14, bottom 21..26, left columns 13..18, right 29..34.
-    for (int y = 9; y <= 14; ++y)
-        EXPECT_EQ(board.pixel(24, y), pictures::kRed) << y;
-    EXPECT_EQ(changed.count({24, 8}), 0u);
-    EXPECT_EQ(changed.count({24, 15}), 0u);
-    for (int y = 21; y <= 26; ++y)
-        EXPECT_EQ(board.pixel(24, y), pictures::kRed) << y;
-    for (int x = 13; x <= 18; ++x)
-        EXPECT_EQ(board.pixel(x, 18), pictures::kRed) << x;
-    for (int x = 29; x <= 34; ++x)
-        EXPECT_EQ(board.pixel(x, 18), pictures::kRed) << x;
-    EXPECT_EQ(changed.count({19, 18}), 0u);
-    EXPECT_EQ(changed.count({35, 18}), 0u);
-    // Corners are round outside, square inside, and closed.
-    EXPECT_EQ(changed.count({13, 9}), 0u);
-    EXPECT_EQ(changed.count({14, 10}), 1u);
-    EXPECT_EQ(changed.count({18, 14}), 1u);
-    EXPECT_EQ(changed.count({19, 15}), 0u);
-    EXPECT_EQ(board.state().penPos, QPoint(16, 12));
-}
-
-TEST_P(PictureFormatTest, FrameAtThePictureCornerIsClipped)
-{
-    const Picture before = MakePicture(GetParam(), 64, 48);
-    Picture board = before;
-    board.setPenColour(pictures::kBlue);
-    board.setPenWidth(6);
-    DrawFrame(board, 0, 0, 16, 12);
-    const PixelSet changed = Changed(before, board);
-    EXPECT_EQ(changed, WithinOfPath(64, 48, {{0, 0}, {16, 0}, {16, 12}, {0, 12}, {0, 0}}, 3));
-    // Only the inner half of the top and left edges remains.
-    for (int y = 0; y <= 2; ++y)
-        EXPECT_EQ(board.pixel(8, y), pictures::kBlue);
-    EXPECT_EQ(changed.count({8, 3}), 0u);
-    for (int x = 0; x <= 2; ++x)
-        EXPECT_EQ(board.pixel(x, 6), pictures::kBlue);
-    EXPECT_EQ(changed.count({3, 6}), 0u);
-    for (int x = 13; x <= 18; ++x)
-        EXPECT_EQ(board.pixel(x, 6), pictures::kBlue);
-    for (int y = 9; y <= 14; ++y)
-        EXPECT_EQ(board.pixel(8, y), pictures::kBlue);
-
-    // A frame around the last cell loses the outer half at the right and bottom.
-    Picture last = before;
-    last.setPenColour(pictures::kBlue);
-    last.setPenWidth(6);
-    DrawFrame(last, 48, 36, 64, 48);
-    EXPECT_EQ(Changed(before, last), WithinOfPath(64, 48, {{48, 36}, {64, 36}, {64, 48}, {48, 48}, {48, 36}}, 3));
-    EXPECT_EQ(last.pixel(63, 40), pictures::kBlue);
-    EXPECT_EQ(last.pixel(61, 40), pictures::kBlue);
-    EXPECT_EQ(last.pixel(60, 40), before.pixel(60, 40));
+    for (const auto& frame : frames) {
+        SCOPED_TRACE(frame.name);
+        const QRect& c = frame.cell;
+        Picture board = before;
+        board.setPenColour(frame.pen);
+        board.setPenWidth(6);
+        DrawFrame(board, c.left(), c.top(), c.right(), c.bottom());
+        const PixelSet changed = Changed(before, board);
+        const std::vector<QPoint> outline = {c.topLeft(), c.topRight(), c.bottomRight(), c.bottomLeft(), c.topLeft()};
+        EXPECT_EQ(changed, WithinOfPath(64, 48, outline, 3));
+        for (const auto& [x, y] : changed)
+            ASSERT_EQ(board.pixel(x, y), frame.pen) << x << "," << y;
+        EXPECT_EQ(board.state().penPos, c.topLeft());
+    }
 }
 
 TEST_P(PictureFormatTest, RedAndBlueAreDrawnExactly)
