@@ -462,6 +462,11 @@ TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
          Indexed8(40, 40, GreyTable(16), 4), QRect(5, 5, 10, 10), QRect(0, 0, 10, 10), 8},
         {"many colours", Picture(image, 24), Indexed8(40, 40, GreyTable(200)), QRect(0, 0, 30, 30),
          QRect(10, 10, 30, 30), 32},
+        // What the source rectangle holds beyond the picture leaves the target as it was.
+        {"source past the top left", Indexed8(40, 40, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)}),
+         Indexed8(40, 40, GreyTable(16), 4), QRect(0, 0, 40, 40), QRect(-5, -7, 40, 40), 8},
+        {"source past the bottom right", Indexed8(40, 40, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)}),
+         Indexed8(40, 40, GreyTable(16), 4), QRect(0, 0, 40, 40), QRect(7, 5, 40, 40), 8},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -471,8 +476,10 @@ TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
         const QPoint shift = row.src.topLeft() - row.dst.topLeft();
         for (int y = 0; y < 40; ++y)
             for (int x = 0; x < 40; ++x)
-                ASSERT_EQ(target.pixel(x, y), row.dst.contains(x, y) ? row.source.pixel(x + shift.x(), y + shift.y())
-                                                                     : row.target.pixel(x, y));
+                ASSERT_EQ(target.pixel(x, y), row.dst.contains(x, y) && QRect(0, 0, 40, 40).contains(x + shift.x(), y + shift.y())
+                                                  ? row.source.pixel(x + shift.x(), y + shift.y())
+                                                  : row.target.pixel(x, y))
+                    << x << "," << y;
     }
 }
 
