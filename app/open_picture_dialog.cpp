@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeView>
 #include <functional>
 #include <memory>
@@ -138,16 +139,41 @@ std::function<void()> AttachPane(QFileDialog& dialog)
     return follow;
 }
 
-// The size, type and date columns as wide as their texts, whatever the locale writes there;
-// the name column takes the rest. The dialog sized itself before the pane joined it: it opens
-// wide enough for both.
+// The size, type and date columns as wide as their texts, whatever the locale writes there,
+// as the folder's files are listed and examined; the name column takes the rest. Once the player
+// drags one of them the widths are the player's. The dialog sized itself before the pane joined
+// it: it opens wide enough for both.
 void FitColumns(QFileDialog& dialog)
 {
-    if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (details && details->model()) {
         QHeaderView* header = details->header();
         header->setStretchLastSection(false);
-        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(QHeaderView::Interactive);
         header->setSectionResizeMode(0, QHeaderView::Stretch);
+        auto* fitting = new QTimer(header);  // gathers a burst of changes into one fit
+        fitting->setSingleShot(true);
+        enum class Widths { Fitted, Fitting, Players };
+        auto widths = std::make_shared<Widths>(Widths::Fitted);
+        QObject::connect(fitting, &QTimer::timeout, header, [details, widths] {
+            if (*widths == Widths::Players)
+                return;
+            *widths = Widths::Fitting;
+            for (int column = 1; column < details->header()->count(); ++column)
+                details->resizeColumnToContents(column);
+            *widths = Widths::Fitted;
+        });
+        QObject::connect(header, &QHeaderView::sectionResized, header, [widths](int column) {
+            if (column > 0 && *widths == Widths::Fitted)
+                *widths = Widths::Players;
+        });
+        const auto fitSoon = [fitting] { fitting->start(0); };
+        QAbstractItemModel* model = details->model();
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, fitting, fitSoon);
+        QObject::connect(model, &QAbstractItemModel::dataChanged, fitting, fitSoon);
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, fitting, fitSoon);
+        QObject::connect(model, &QAbstractItemModel::modelReset, fitting, fitSoon);
+        fitSoon();
     }
     QSize size = dialog.size().expandedTo(dialog.sizeHint());
     if (const QScreen* screen = dialog.screen())
