@@ -219,6 +219,7 @@ TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
     clock.Advance(29999);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("1"));
     EXPECT_EQ(g().Playing, 1);
+    EXPECT_EQ(form->Label4->Top(), -70) << "no banner while time is left";
     clock.Advance(1);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
     EXPECT_EQ(g().Playing, 0);
