@@ -2,8 +2,10 @@
 # Installs, from Debian's packages, what the machine lacks to build and play the game, and with
 # each group named on the command line what else that group needs:
 #
-#   scripts/setup.sh [tests] [fuzz] [bench]
+#   scripts/setup.sh [tests] [fuzz] [bench] [root]
 #
+# Works on Debian 12 and Debian 13: where a package's name differs between them, the name is
+# taken from the release this machine runs.
 # Runs as root, or as a user who may use sudo.
 set -euo pipefail
 
@@ -25,9 +27,19 @@ for group in "$@"; do
       python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file weston qt6-wayland
       build-essential debhelper lintian
     ) ;;
-    fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    # libFuzzer's runtime goes with the release's clang: 14 on Debian 12, 19 on 13, and on
+    # another release whatever its clang package depends on.
+    fuzz)
+      case $(. /etc/os-release && echo "${VERSION_ID:-}") in
+        12) clang_major=14 ;;
+        13) clang_major=19 ;;
+        *) clang_major=$(apt-cache depends clang 2>/dev/null | sed -n 's/.*Depends: clang-\([0-9]*\)$/\1/p' | head -n 1) ;;
+      esac
+      packages+=(clang "libclang-rt-$clang_major-dev") ;;
     bench) packages+=(libbenchmark-dev) ;;
-    *) echo "unknown group: $group (tests, fuzz or bench)" >&2; exit 2 ;;
+    # What scripts/test-debian13.sh needs to make its root.
+    root) packages+=(debootstrap) ;;
+    *) echo "unknown group: $group (tests, fuzz, bench or root)" >&2; exit 2 ;;
   esac
 done
 
