@@ -127,7 +127,7 @@ ProgramSetup::ProgramSetup(QApplication& app)
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
 
     // Lets the desktop match the window with its menu entry and icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mozario.Mozario"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mozario.mozario"));
 
     WatchStopSignals(app);
 

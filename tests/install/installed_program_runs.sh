@@ -24,8 +24,8 @@ for row in "${rows[@]}"; do
     cmake --install "$build" --prefix "$prefix" >/dev/null
   fi
   data=$root$prefix/share
-  for f in applications/io.github.mozario.Mozario.desktop \
-           metainfo/io.github.mozario.Mozario.metainfo.xml \
+  for f in applications/io.github.mozario.mozario.desktop \
+           metainfo/io.github.mozario.mozario.metainfo.xml \
            icons/hicolor/scalable/apps/mozario.svg; do
     [ -f "$data/$f" ] || { echo "$name: missing after install: $f"; exit 1; }
   done
@@ -33,7 +33,7 @@ for row in "${rows[@]}"; do
     file "$data/icons/hicolor/${size}x$size/apps/mozario.png" | grep -q "$size x $size" \
       || { echo "$name: no $size x $size icon"; exit 1; }
   done
-  entry=$data/applications/io.github.mozario.Mozario.desktop
+  entry=$data/applications/io.github.mozario.mozario.desktop
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$entry" || { echo "$name: the installed menu entry is not valid"; exit 1; }
   fi
