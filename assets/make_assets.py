@@ -2,7 +2,8 @@
 """Draws the built-in picture (a 480 x 360 24-bit bitmap) and the program's icons.
 
 The picture is a lakeside landscape with detail everywhere, so that a misplaced piece shows
-even at 81 pieces. Run it to regenerate the files next to it; the output is deterministic.
+even at 81 pieces. Run it with Python 3 (Debian's python3; nothing beyond its standard library)
+to regenerate the files next to it; the output is deterministic.
 """
 import math
 import os
@@ -140,64 +141,145 @@ def png_chunk(kind, body):
     return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
 
 
-def write_png_16(path, size, indices, colours):
-    """A palette PNG of 4 bits per pixel: the 16-colour icon."""
+def write_png_16(path, indices, colours):
+    """A palette PNG of 4 bits per pixel: the 16-colour icon. Colours are (r, g, b, a); the
+    alphas go to the transparency chunk."""
+    size = len(indices)
     raw = bytearray()
-    for y in range(size):
+    for row in indices:
         raw.append(0)
-        row = indices[y]
         for x in range(0, size, 2):
             raw.append((row[x] << 4) | row[x + 1])
-    plte = b"".join(bytes(c) for c in colours)
+    alphas = bytes(c[3] for c in colours).rstrip(b"\xff")
     png = b"\x89PNG\r\n\x1a\n"
     png += png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 4, 3, 0, 0, 0))
-    png += png_chunk(b"PLTE", plte)
+    png += png_chunk(b"PLTE", b"".join(bytes(c[:3]) for c in colours))
+    if alphas:
+        png += png_chunk(b"tRNS", alphas)
     png += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
     png += png_chunk(b"IEND", b"")
     with open(path, "wb") as f:
         f.write(png)
 
 
-# The icon: a 2 x 2 puzzle of the landscape, one piece lifted out with a red frame.
-ICON_COLOURS = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128),
-                (0, 128, 128), (192, 192, 192), (128, 128, 128), (255, 0, 0), (0, 255, 0),
-                (255, 255, 0), (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255)]
+def write_png_rgba(path, rows):
+    size = len(rows)
+    raw = bytearray()
+    for row in rows:
+        raw.append(0)
+        for pixel in row:
+            raw += bytes(pixel)
+    png = b"\x89PNG\r\n\x1a\n"
+    png += png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+    png += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    png += png_chunk(b"IEND", b"")
+    with open(path, "wb") as f:
+        f.write(png)
 
 
-def icon_indices(size):
-    s = size / 32.0
-    grid = []
-    for y in range(size):
+# The icon, one picture at every size: a landscape like the built-in one cut into 2 x 2 pieces
+# on a light card, the two right-hand pieces exchanged and framed red and blue as in the game.
+# The card's edge is a mid tone that stands out from white and from a dark panel alike, and at
+# 24 px and up a line of the light card runs inside it. The scalable icon and its 256 px
+# rendering add a snow cap, a boat, the card's shadow and a curved double arrow between the two
+# pieces; the small sizes are drawn for their size in whole pixels, and the window's 32 x 32
+# icon is the 32 px one in 16 colours.
+EDGE, CARD_COLOUR = (118, 126, 150), (246, 243, 236)
+FIRST_FRAME, SECOND_FRAME = (230, 30, 40), (30, 80, 235)
+SWAPPED = (1, 3)  # piece numbers, row-major from the top left
+
+# The landscape in picture units (0 to 1 across and down): a sky from blue at the top to orange
+# at SKY_DEPTH, then shapes back to front, each with the smallest icon size that draws it.
+SKY, SKY_DEPTH = ((38, 92, 190), (255, 184, 108)), 0.6
+SCENE = [
+    ("circle", (0.74, 0.26, 0.11), (255, 228, 100), 0),
+    ("poly", [(0, 0.58), (0.27, 0.16), (0.4, 0.3), (0.5, 0.25), (0.7, 0.46), (0.85, 0.4), (1, 0.52), (1, 1),
+              (0, 1)], (92, 84, 150), 0),
+    ("poly", [(0.27, 0.16), (0.354, 0.25), (0.31, 0.23), (0.27, 0.27), (0.215, 0.245)], (240, 242, 250), 64),
+    ("poly", [(0, 0.66), (0.25, 0.58), (0.55, 0.66), (0.8, 0.58), (1, 0.64), (1, 1), (0, 1)], (58, 150, 72), 0),
+    ("poly", [(0, 0.78), (1, 0.78), (1, 1), (0, 1)], (46, 112, 190), 0),
+    ("poly", [(0.32, 0.62), (0.4, 0.85), (0.32, 0.85)], (250, 250, 245), 64),
+    ("poly", [(0.24, 0.86), (0.44, 0.86), (0.41, 0.91), (0.27, 0.91)], (170, 60, 50), 64),
+]
+
+
+def inside_polygon(points, x, y):
+    inside = False
+    j = len(points) - 1
+    for i in range(len(points)):
+        xi, yi = points[i]
+        xj, yj = points[j]
+        if (yi > y) != (yj > y) and x < (xj - xi) * (y - yi) / (yj - yi) + xi:
+            inside = not inside
+        j = i
+    return inside
+
+
+def inside_shape(shape, x, y):
+    if shape[0] == "circle":
+        cx, cy, r = shape[1]
+        return (x - cx) ** 2 + (y - cy) ** 2 < r * r
+    return inside_polygon(shape[1], x, y)
+
+
+def sky_colour(v):
+    return mix(SKY[0], SKY[1], v / SKY_DEPTH)
+
+
+def scene_colour(u, v, size, sky=sky_colour):
+    """The landscape's colour at (u, v) in picture units, with the details of an icon of size px."""
+    colour = sky(v)
+    for shape in SCENE:
+        if shape[3] <= size and inside_shape(shape, u, v):
+            colour = shape[2]
+    return colour
+
+
+def shown_piece(k):
+    """The piece that cell k shows."""
+    a, b = SWAPPED
+    return b if k == a else a if k == b else k
+
+
+def piece_colour(k, fx, fy, size, sky=sky_colour):
+    """The colour of the piece that cell k shows, at (fx, fy), the fractions of the cell across
+    and down, or None outside the cell."""
+    if not (0 <= fx < 1 and 0 <= fy < 1):
+        return None
+    piece = shown_piece(k)
+    return scene_colour((piece % 2 + fx) / 2, (piece // 2 + fy) / 2, size, sky)
+
+
+def rasterise(size, colour_at, samples):
+    """size x size pixels of colour_at(x, y) (r, g, b, a in pixel units), each pixel the mean of
+    samples x samples points."""
+    rows = []
+    for py in range(size):
         row = []
-        for x in range(size):
-            u, v = x / s, y / s
-            if v < 14:
-                i = 12 if v < 7 else 14
-                if (u - 23) ** 2 + (v - 7) ** 2 < 16:
-                    i = 11
-            elif v < 20:
-                i = 2 if (u * 0.6 + v) % 6 < 4 else 10
-            elif v < 25:
-                i = 4 if (u + v) % 4 < 2 else 12
-            else:
-                i = 10 if (u * 3 + v * 5) % 7 else 13
-            if abs(u - 15.5) < 0.6 or abs(v - 15.5) < 0.6:
-                i = 0
-            if 16 <= u < 32 and 0 <= v < 16 and (u < 18 or u >= 30 or v < 2 or v >= 14):
-                i = 9
-            if u < 1 or v < 1 or u >= 31 or v >= 31:
-                i = 0
-            row.append(i)
-        grid.append(row)
-    return grid
+        for px in range(size):
+            acc = [0.0, 0.0, 0.0, 0.0]
+            for sy in range(samples):
+                for sx in range(samples):
+                    r, g, b, a = colour_at(px + (sx + 0.5) / samples, py + (sy + 0.5) / samples)
+                    acc[0] += r * a
+                    acc[1] += g * a
+                    acc[2] += b * a
+                    acc[3] += a
+            n = samples * samples
+            a = acc[3] / n
+            rgb = [int(round(c / acc[3])) if acc[3] else 0 for c in acc[:3]]
+            row.append(tuple(rgb) + (int(round(a * 255)),))
+        rows.append(row)
+    return rows
 
 
-# The menu icon, for today's desktops: the landscape cut into 3 x 3 pieces on a photo card,
-# two of them exchanged (red and blue frames, as in the game) with a curved double arrow.
-# One list of shapes gives both the SVG and the 256 px PNG, so the two cannot drift apart.
+# The large icon, on a 256 x 256 canvas: the card (x, y, width, height, corner radius) with its
+# edge, the pieces' cells and the gap between them, and the frames' width. One list of shapes
+# gives both the SVG and the 256 px PNG, so the two cannot drift apart.
 CARD = (12, 12, 232, 232, 26)
-CELL, GAP, ORIGIN = 64, 8, 24
-SWAPPED = (2, 5)
+CARD_EDGE = 6
+CELL, GAP, ORIGIN, FRAME = 100, 8, 24, 8
+PICTURE = 2 * CELL  # the landscape's size in canvas pixels
 
 
 def rounded_rect(x, y, w, h, r, steps=8):
@@ -230,86 +312,45 @@ def arrow(cx, cy, r, a0, a1, width, head):
     return outer + [at(a1, r + head / 2), tip, at(a1, r - head / 2)] + inner[::-1]
 
 
-# Landscape shapes in picture coordinates (0..208 square), back to front.
-LAND_SIZE = 3 * CELL + 2 * GAP
-SKY = ((38, 92, 190), (255, 184, 108))
-LANDSCAPE = [
-    ("circle", (158, 52, 24), (255, 236, 120)),
-    ("poly", [(0, 118), (34, 70), (62, 96), (104, 40), (150, 104), (178, 82), (208, 110), (208, 208), (0, 208)],
-     (92, 84, 150)),
-    ("poly", [(104, 40), (120, 62), (110, 58), (100, 66), (92, 56)], (240, 242, 250)),
-    ("poly", [(0, 140), (50, 118), (110, 136), (160, 120), (208, 134), (208, 208), (0, 208)], (58, 150, 72)),
-    ("poly", [(0, 168), (208, 168), (208, 208), (0, 208)], (46, 112, 190)),
-    ("poly", [(60, 150), (84, 186), (60, 186)], (250, 250, 245)),
-    ("poly", [(44, 190), (92, 190), (86, 198), (50, 198)], (170, 60, 50)),
-]
-
-
 def cell_origin(k):
-    return ORIGIN + (k % 3) * (CELL + GAP), ORIGIN + (k // 3) * (CELL + GAP)
-
-
-def shown_piece(k):
-    a, b = SWAPPED
-    return b if k == a else a if k == b else k
+    return ORIGIN + (k % 2) * (CELL + GAP), ORIGIN + (k // 2) * (CELL + GAP)
 
 
 def icon_overlays():
     """What lies over the pieces: the two frames, and the two arrows with their shadows."""
     (ax, ay), (bx, by) = cell_origin(SWAPPED[0]), cell_origin(SWAPPED[1])
-    # Between the two pieces, one arc down the right and one up the left.
+    # Around the gap between the two pieces, one arc down the right and one up the left.
     cx, cy = (ax + bx + CELL) / 2, (ay + by + CELL) / 2
-    arcs = [arrow(cx, cy, 32, -60, 40, 12, 28), arrow(cx, cy, 32, 120, 220, 12, 28)]
-    shapes = [("poly", frame(ax - 3, ay - 3, CELL + 6, 9), (230, 30, 40)),
-              ("poly", frame(bx - 3, by - 3, CELL + 6, 9), (30, 80, 235))]
+    arcs = [arrow(cx, cy, 30, -60, 40, 11, 26), arrow(cx, cy, 30, 120, 220, 11, 26)]
+    shapes = [("poly", frame(ax, ay, CELL, FRAME), FIRST_FRAME), ("poly", frame(bx, by, CELL, FRAME), SECOND_FRAME)]
     for arc in arcs:
         shapes += [("poly", [(x + 2, y + 3) for x, y in arc], (20, 20, 40), 0.5),
                    ("poly", arc, (255, 255, 255))]
     return shapes
 
 
-def inside_polygon(points, x, y):
-    inside = False
-    j = len(points) - 1
-    for i in range(len(points)):
-        xi, yi = points[i]
-        xj, yj = points[j]
-        if (yi > y) != (yj > y) and x < (xj - xi) * (y - yi) / (yj - yi) + xi:
-            inside = not inside
-        j = i
-    return inside
-
-
-def inside_shape(shape, x, y):
-    if shape[0] == "circle":
-        cx, cy, r = shape[1]
-        return (x - cx) ** 2 + (y - cy) ** 2 < r * r
-    return inside_polygon(shape[1], x, y)
-
-
 CARD_OUTLINE = rounded_rect(*CARD)
+CARD_INSIDE = rounded_rect(CARD[0] + CARD_EDGE, CARD[1] + CARD_EDGE, CARD[2] - 2 * CARD_EDGE,
+                           CARD[3] - 2 * CARD_EDGE, CARD[4] - CARD_EDGE)
 CARD_SHADOW = [(x + 2, y + 5) for x, y in CARD_OUTLINE]
-CARD_COLOUR, SHADOW_COLOUR, SHADOW_ALPHA = (246, 243, 236), (20, 20, 40), 0.35
+SHADOW_COLOUR, SHADOW_ALPHA = (20, 20, 40), 0.35
 OVERLAYS = icon_overlays()
 
 
 def icon_colour(x, y):
-    """The icon's colour (r, g, b, a) at a point of the 256 x 256 canvas."""
+    """The large icon's colour (r, g, b, a) at a point of the 256 x 256 canvas."""
     colour, alpha = (0, 0, 0), 0.0
     if inside_polygon(CARD_SHADOW, x, y):
         colour, alpha = SHADOW_COLOUR, SHADOW_ALPHA
     if inside_polygon(CARD_OUTLINE, x, y):
-        colour, alpha = CARD_COLOUR, 1.0
-    for k in range(9):
+        colour, alpha = EDGE, 1.0
+    if inside_polygon(CARD_INSIDE, x, y):
+        colour = CARD_COLOUR
+    for k in range(4):
         cx, cy = cell_origin(k)
-        if not (cx <= x < cx + CELL and cy <= y < cy + CELL):
-            continue
-        sx, sy = cell_origin(shown_piece(k))
-        lx, ly = x - cx + sx - ORIGIN, y - cy + sy - ORIGIN
-        colour = mix(SKY[0], SKY[1], ly / 150)
-        for shape in LANDSCAPE:
-            if inside_shape(shape, lx, ly):
-                colour = shape[2]
+        piece = piece_colour(k, (x - cx) / CELL, (y - cy) / CELL, 256)
+        if piece:
+            colour = piece
     for shape in OVERLAYS:
         if inside_shape(shape, x, y):
             a = shape[3] if len(shape) > 3 else 1.0
@@ -318,167 +359,138 @@ def icon_colour(x, y):
     return colour + (alpha,)
 
 
-def rasterise(size, colour_at, samples):
-    """size x size pixels of colour_at(x, y) (r, g, b, a in pixel units), each pixel the mean of
-    samples x samples points."""
-    rows = []
-    for py in range(size):
-        row = []
-        for px in range(size):
-            acc = [0.0, 0.0, 0.0, 0.0]
-            for sy in range(samples):
-                for sx in range(samples):
-                    r, g, b, a = colour_at(px + (sx + 0.5) / samples, py + (sy + 0.5) / samples)
-                    acc[0] += r * a
-                    acc[1] += g * a
-                    acc[2] += b * a
-                    acc[3] += a
-            n = samples * samples
-            a = acc[3] / n
-            rgb = [int(round(c / acc[3])) if acc[3] else 0 for c in acc[:3]]
-            row.append(tuple(rgb) + (int(round(a * 255)),))
-        rows.append(row)
-    return rows
-
-
 def render_icon(size, samples=4):
-    """The icon at size x size pixels, drawn at 256 and scaled."""
+    """The large icon at size x size pixels, drawn at 256 and scaled."""
     scale = 256 / size
     return rasterise(size, lambda x, y: icon_colour(x * scale, y * scale), samples)
 
 
-def write_png_rgba(path, rows):
-    size = len(rows)
-    raw = bytearray()
-    for row in rows:
-        raw.append(0)
-        for pixel in row:
-            raw += bytes(pixel)
-    png = b"\x89PNG\r\n\x1a\n"
-    png += png_chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
-    png += png_chunk(b"IDAT", zlib.compress(bytes(raw), 9))
-    png += png_chunk(b"IEND", b"")
-    with open(path, "wb") as f:
-        f.write(png)
-
-
-def svg_points(points):
-    return " ".join(f"{x:.2f},{y:.2f}".replace(".00", "") for x, y in points)
+def svg_points(points, scale=1):
+    return " ".join(f"{x * scale:.2f},{y * scale:.2f}".replace(".00", "") for x, y in points)
 
 
 def svg_fill(colour):
     return "#%02x%02x%02x" % colour
 
 
-def svg_shape(shape, extra=""):
+def svg_shape(shape, scale=1, extra=""):
     if shape[0] == "circle":
-        cx, cy, r = shape[1]
-        return f'<circle cx="{cx}" cy="{cy}" r="{r}" fill="{svg_fill(shape[2])}"{extra}/>'
-    return f'<polygon points="{svg_points(shape[1])}" fill="{svg_fill(shape[2])}"{extra}/>'
+        cx, cy, r = (round(c * scale, 2) for c in shape[1])
+        return f'<circle cx="{cx:g}" cy="{cy:g}" r="{r:g}" fill="{svg_fill(shape[2])}"{extra}/>'
+    return f'<polygon points="{svg_points(shape[1], scale)}" fill="{svg_fill(shape[2])}"{extra}/>'
 
 
 def write_svg(path):
-    """The same icon as a scalable picture."""
+    """The large icon as a scalable picture."""
     out = ['<?xml version="1.0" encoding="UTF-8"?>',
            '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink"'
            ' width="256" height="256" viewBox="0 0 256 256">',
            "  <defs>",
-           f'    <linearGradient id="sky" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0" y2="150">'
-           f'<stop offset="0" stop-color="{svg_fill(SKY[0])}"/>'
+           f'    <linearGradient id="sky" gradientUnits="userSpaceOnUse" x1="0" y1="0" x2="0"'
+           f' y2="{SKY_DEPTH * PICTURE:g}"><stop offset="0" stop-color="{svg_fill(SKY[0])}"/>'
            f'<stop offset="1" stop-color="{svg_fill(SKY[1])}"/></linearGradient>',
            '    <g id="picture">',
-           f'      <rect width="{LAND_SIZE}" height="{LAND_SIZE}" fill="url(#sky)"/>']
-    out += ["      " + svg_shape(shape) for shape in LANDSCAPE]
+           f'      <rect width="{PICTURE}" height="{PICTURE}" fill="url(#sky)"/>']
+    out += ["      " + svg_shape(shape, PICTURE) for shape in SCENE]
     out += ["    </g>"]
-    for k in range(9):
+    for k in range(4):
         x, y = cell_origin(k)
         out.append(f'    <clipPath id="cell{k}"><rect x="{x}" y="{y}" width="{CELL}" height="{CELL}"/></clipPath>')
     out.append("  </defs>")
     out.append(f'  <polygon points="{svg_points(CARD_SHADOW)}" fill="{svg_fill(SHADOW_COLOUR)}"'
                f' fill-opacity="{SHADOW_ALPHA}"/>')
-    out.append(f'  <polygon points="{svg_points(CARD_OUTLINE)}" fill="{svg_fill(CARD_COLOUR)}"/>')
-    for k in range(9):
+    out.append(f'  <polygon points="{svg_points(CARD_OUTLINE)}" fill="{svg_fill(EDGE)}"/>')
+    out.append(f'  <polygon points="{svg_points(CARD_INSIDE)}" fill="{svg_fill(CARD_COLOUR)}"/>')
+    for k in range(4):
         x, y = cell_origin(k)
-        sx, sy = cell_origin(shown_piece(k))
+        piece = shown_piece(k)
         out.append(f'  <g clip-path="url(#cell{k})"><use xlink:href="#picture"'
-                   f' transform="translate({x - sx + ORIGIN} {y - sy + ORIGIN})"/></g>')
+                   f' transform="translate({x - piece % 2 * CELL} {y - piece // 2 * CELL})"/></g>')
     for shape in OVERLAYS:
         extra = ' fill-rule="evenodd"'
         if len(shape) > 3:
             extra += f' fill-opacity="{shape[3]}"'
-        out.append("  " + svg_shape(shape, extra))
+        out.append("  " + svg_shape(shape, 1, extra))
     out.append("</svg>")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
 
 
-# The menu icon at the small sizes of the icon theme, drawn for its size rather than scaled
-# down: 2 x 2 pieces instead of 3 x 3, a dark edge that holds on a light panel and a light card
-# that holds on a dark one, solid frames and no arrows. Sizes are whole pixels, so edges stay
-# sharp. Per size: the edge, the card's margin around the pieces, the gap between pieces, the
-# frames' width and the corner's radius.
-SMALL_ICONS = {16: (1, 0, 1, 1, 0), 24: (1, 1, 1, 2, 2), 32: (1, 1, 2, 2, 3), 48: (2, 2, 2, 3, 5)}
-SMALL_EDGE = (44, 48, 66)
-SMALL_PICTURE = [
-    ("circle", (0.74, 0.26, 0.13), (255, 226, 96)),
-    ("poly", [(0, 0.66), (0.3, 0.22), (0.52, 0.48), (0.74, 0.36), (1, 0.6), (1, 1), (0, 1)], (96, 80, 160)),
-    ("poly", [(0, 0.64), (1, 0.6), (1, 1), (0, 1)], (58, 150, 72)),
-    ("poly", [(0, 0.8), (1, 0.8), (1, 1), (0, 1)], (40, 104, 200)),
-]
-SMALL_SWAPPED = (1, 3)  # the right-hand pieces, exchanged and framed red and blue
+# The small sizes, per size: the corner's radius, the edge's width, the light line inside it,
+# the gap between the pieces and the frames' width, all in whole pixels.
+SMALL_ICONS = {16: (2, 1, 0, 2, 1), 24: (3, 1, 1, 2, 2), 32: (3, 1, 1, 2, 2), 48: (5, 2, 2, 2, 3)}
 
 
-def small_cells(size):
-    """The left/top edge and width of the two columns (and rows) of pieces."""
-    edge, margin, gap = SMALL_ICONS[size][:3]
-    inner = size - 2 * (edge + margin) - gap
-    first = inner // 2
-    start = edge + margin
-    return [(start, first), (start + first + gap, inner - first)]
+class SmallIcon:
+    """The icon at one of the small sizes, in whole pixels."""
 
+    def __init__(self, size):
+        self.size = size
+        radius, self.edge, line, gap, self.frame = SMALL_ICONS[size]
 
-def small_icon_colour(size, x, y):
-    edge, _, _, frame_width, radius = SMALL_ICONS[size]
-    # Rounded corners: outside the corner circle is transparent.
-    cx, cy = min(max(x, radius), size - radius), min(max(y, radius), size - radius)
-    d = math.hypot(x - cx, y - cy)
-    if d > radius:
-        return (0, 0, 0, 0.0)
-    if (radius and d > radius - edge) or not (edge <= x < size - edge and edge <= y < size - edge):
-        return SMALL_EDGE + (1.0,)
-    cells = small_cells(size)
-    for k in range(4):
-        (left, width), (top, height) = cells[k % 2], cells[k // 2]
-        if not (left <= x < left + width and top <= y < top + height):
-            continue
-        if k in SMALL_SWAPPED:
-            colour = (230, 30, 40) if k == SMALL_SWAPPED[0] else (30, 80, 235)
-            if min(x - left, y - top, left + width - x, top + height - y) < frame_width:
-                return colour + (1.0,)
-        a, b = SMALL_SWAPPED
-        piece = b if k == a else a if k == b else k
-        u = (piece % 2 + (x - left) / width) / 2
-        v = (piece // 2 + (y - top) / height) / 2
-        colour = mix(SKY[0], SKY[1], v / 0.66)
-        for shape in SMALL_PICTURE:
-            if shape[0] == "circle":
-                scx, scy, r = shape[1]
-                inside = (u - scx) ** 2 + (v - scy) ** 2 < r * r
-            else:
-                inside = inside_polygon(shape[1], u, v)
-            if inside:
-                colour = shape[2]
-        return colour + (1.0,)
-    return CARD_COLOUR + (1.0,)
+        def inside(x, y):
+            cx, cy = min(max(x + 0.5, radius), size - radius), min(max(y + 0.5, radius), size - radius)
+            return 0 <= x < size and 0 <= y < size and math.hypot(x + 0.5 - cx, y + 0.5 - cy) <= radius
+
+        def edge_ring(x, y):
+            """Whether a pixel outside lies within the edge's width, counted in squares around the
+            pixel: the edge then turns the corners diagonally, with no light pixel left between
+            it and the outside."""
+            return any(not inside(x + i, y + j)
+                       for i in range(-self.edge, self.edge + 1) for j in range(-self.edge, self.edge + 1))
+        self.kind = [["outside" if not inside(x, y) else "edge" if edge_ring(x, y) else "card"
+                      for x in range(size)] for y in range(size)]
+        start = self.edge + line
+        inner = size - 2 * start - gap
+        first = inner // 2
+        self.cells = [(start, first), (start + first + gap, inner - first)]
+
+    def colour(self, x, y, sky=sky_colour):
+        px, py = int(x), int(y)
+        kind = self.kind[py][px]
+        if kind == "outside":
+            return (0, 0, 0, 0.0)
+        if kind == "edge":
+            return EDGE + (1.0,)
+        # The pieces keep their square corners where the card's light line turns its corner.
+        for k in range(4):
+            (left, width), (top, height) = self.cells[k % 2], self.cells[k // 2]
+            if not (left <= px < left + width and top <= py < top + height):
+                continue
+            if k in SWAPPED and min(px - left, py - top, left + width - 1 - px, top + height - 1 - py) < self.frame:
+                return (FIRST_FRAME if k == SWAPPED[0] else SECOND_FRAME) + (1.0,)
+            return piece_colour(k, (x - left) / width, (y - top) / height, self.size, sky) + (1.0,)
+        return CARD_COLOUR + (1.0,)
 
 
 def render_small_icon(size, samples=8):
-    return rasterise(size, lambda x, y: small_icon_colour(size, x, y), samples)
+    icon = SmallIcon(size)
+    return rasterise(size, icon.colour, samples)
+
+
+# The window's icon: the 32 px menu icon in 16 colours, with the sky in bands of one colour.
+SKY_BANDS = 4
+BANDS = [tuple(int(round(c)) for c in sky_colour(SKY_DEPTH * (i + 0.5) / SKY_BANDS)) for i in range(SKY_BANDS)]
+WINDOW_ICON_COLOURS = ([(0, 0, 0, 0)] + [c + (255,) for c in (EDGE, CARD_COLOUR, FIRST_FRAME, SECOND_FRAME)]
+                       + [c + (255,) for c in BANDS]
+                       + [shape[2] + (255,) for shape in SCENE if shape[3] <= 32])
+
+
+def banded_sky(v):
+    return BANDS[min(SKY_BANDS - 1, int(max(0.0, v) / SKY_DEPTH * SKY_BANDS))]
+
+
+def window_icon_indices():
+    icon = SmallIcon(32)
+    rows = rasterise(32, lambda x, y: icon.colour(x, y, banded_sky), 1)
+    index = {c: i for i, c in enumerate(WINDOW_ICON_COLOURS)}
+    assert len(index) <= 16
+    return [[index[p] for p in row] for row in rows]
 
 
 if __name__ == "__main__":
     write_bmp(os.path.join(HERE, "builtin.bmp"), landscape())
-    write_png_16(os.path.join(HERE, "mozario-32.png"), 32, icon_indices(32), ICON_COLOURS)
+    write_png_16(os.path.join(HERE, "mozario-32.png"), window_icon_indices(), WINDOW_ICON_COLOURS)
     write_png_rgba(os.path.join(HERE, "mozario-256.png"), render_icon(256))
     write_svg(os.path.join(HERE, "mozario.svg"))
     for size in SMALL_ICONS:
