@@ -1,5 +1,7 @@
 #include "app/banner_label.h"
 
+#include "app/readable.h"
+
 #include "pictures/picture.h"
 
 #include <QMouseEvent>
@@ -40,8 +42,10 @@ void TLabel::AdjustSize()
 void TLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(pictures::ToQRgb(colour_)));
-    painter.setPen(palette().color(QPalette::WindowText));
+    const QColor fill(pictures::ToQRgb(colour_));
+    painter.fillRect(rect(), fill);
+    // The banners' colours are the layout's: on a dark palette its light text would not read there.
+    painter.setPen(ReadableOn(fill, {palette().color(QPalette::WindowText)}));
     painter.setFont(font());
     const QFontMetrics metrics(font());
     // Glyphs are placed so that ascent and descent together fill the character height.

@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/error_box.h"
+#include "app/readable.h"
 #include "pictures/bmp_reader.h"
 #include "pictures/loading.h"
 #include "puzzle/random.h"
@@ -30,7 +31,8 @@ QFont LayoutFont(const QString& face, int characterHeight, bool bold)
     return font;
 }
 
-// Disabled edit text: dark grey, still readable on the window colour (5.2:1 on white).
+// Disabled edit text: dark grey, still readable on the window colour (5.2:1 on white). On a
+// dark window colour the palette's own disabled text takes its place.
 const QColor kDisabledText(0x6D, 0x6D, 0x6D);
 
 QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool bold)
@@ -47,8 +49,10 @@ QLineEdit* LayoutEdit(QWidget* parent, QRect geometry, const QString& text, bool
     edit->setFocusPolicy(Qt::NoFocus);
     edit->setReadOnly(true);
     QPalette palette = edit->palette();
-    palette.setColor(QPalette::Disabled, QPalette::Base, palette.color(QPalette::Active, QPalette::Base));
-    palette.setColor(QPalette::Disabled, QPalette::Text, kDisabledText);
+    const QColor base = palette.color(QPalette::Active, QPalette::Base);
+    palette.setColor(QPalette::Disabled, QPalette::Base, base);
+    palette.setColor(QPalette::Disabled, QPalette::Text,
+                     ReadableOn(base, {kDisabledText, palette.color(QPalette::Disabled, QPalette::Text)}));
     edit->setPalette(palette);
     // Every text shows from its start; what does not fit is clipped at the right.
     edit->setCursorPosition(0);

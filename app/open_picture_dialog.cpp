@@ -11,11 +11,14 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
 #include <QTreeView>
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace picture_dialog {
 
@@ -139,10 +142,33 @@ std::function<void()> AttachPane(QFileDialog& dialog)
     return follow;
 }
 
+// Calls back each time the watched widget changes its width.
+class OnWidthChange : public QObject {
+public:
+    OnWidthChange(QWidget* watched, std::function<void()> call) : QObject(watched), call_(std::move(call))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) {
+            const auto* resize = static_cast<QResizeEvent*>(event);
+            if (resize->size().width() != resize->oldSize().width())
+                call_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> call_;
+};
+
 // The size, type and date columns as wide as their texts, whatever the locale writes there,
-// as the folder's files are listed and examined; the name column takes the rest. Once the player
-// drags one of them the widths are the player's. The dialog sized itself before the pane joined
-// it: it opens wide enough for both.
+// as the folder's files are listed and examined; the names take the rest of the list's width,
+// never less than the longest name. Once the player drags one of those three the widths are the
+// player's: a column dragged wider scrolls the list sideways and leaves the names whole, as the
+// platform's file lists do. The dialog sized itself before the pane joined it: it opens wide
+// enough for both.
 void FitColumns(QFileDialog& dialog)
 {
     auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
@@ -150,23 +176,40 @@ void FitColumns(QFileDialog& dialog)
         QHeaderView* header = details->header();
         header->setStretchLastSection(false);
         header->setSectionResizeMode(QHeaderView::Interactive);
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
         auto* fitting = new QTimer(header);  // gathers a burst of changes into one fit
         fitting->setSingleShot(true);
         enum class Widths { Fitted, Fitting, Players };
         auto widths = std::make_shared<Widths>(Widths::Fitted);
-        QObject::connect(fitting, &QTimer::timeout, header, [details, widths] {
-            if (*widths == Widths::Players)
+        // The names fill what the other columns leave; only where they may shrink do they go
+        // down to their own width.
+        const auto fillWithNames = [details, widths](bool mayShrink) {
+            QHeaderView* header = details->header();
+            const int names = std::max(static_cast<const QAbstractItemView*>(details)->sizeHintForColumn(0),
+                                         header->sectionSizeHint(0));
+            const int room = details->viewport()->width() - (header->length() - header->sectionSize(0));
+            const Widths was = *widths;
+            *widths = Widths::Fitting;
+            header->resizeSection(0, std::max({names, room, mayShrink ? 0 : header->sectionSize(0)}));
+            *widths = was;
+        };
+        QObject::connect(fitting, &QTimer::timeout, header, [details, widths, fillWithNames] {
+            if (*widths == Widths::Players) {
+                fillWithNames(false);  // a longer name widens its column; the player's widths stay
                 return;
+            }
             *widths = Widths::Fitting;
             for (int column = 1; column < details->header()->count(); ++column)
                 details->resizeColumnToContents(column);
             *widths = Widths::Fitted;
+            fillWithNames(true);
         });
-        QObject::connect(header, &QHeaderView::sectionResized, header, [widths](int column) {
-            if (column > 0 && *widths == Widths::Fitted)
-                *widths = Widths::Players;
+        QObject::connect(header, &QHeaderView::sectionResized, header, [widths, fillWithNames](int column) {
+            if (column == 0 || *widths == Widths::Fitting)
+                return;
+            *widths = Widths::Players;
+            fillWithNames(false);
         });
+        new OnWidthChange(details->viewport(), [fillWithNames] { fillWithNames(true); });
         const auto fitSoon = [fitting] { fitting->start(0); };
         QAbstractItemModel* model = details->model();
         QObject::connect(model, &QAbstractItemModel::rowsInserted, fitting, fitSoon);

@@ -20,11 +20,13 @@ packages=(
 for group in "$@"; do
   case $group in
     # The unit tests, the checks of the desktop files, the end-to-end tests (an X server of
-    # their own, xdotool, xwininfo, a frozen clock, cjpeg; a headless weston with Qt's wayland
-    # platform), the install test, and the Debian package with its lintian check.
+    # their own, xdotool, xwininfo, a frozen clock, cjpeg; Qt's GTK platform theme, whose dark
+    # Adwaita comes with GTK; a headless weston with Qt's wayland platform), the install test,
+    # and the Debian package with its lintian check.
     tests) packages+=(
       libgtest-dev desktop-file-utils appstream
-      python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file weston qt6-wayland
+      python3 xvfb xdotool x11-utils faketime libjpeg-turbo-progs file qt6-gtk-platformtheme
+      weston qt6-wayland
       build-essential debhelper lintian
     ) ;;
     # libFuzzer's runtime goes with the release's clang: 14 on Debian 12, 19 on 13, and on

@@ -21,6 +21,7 @@
 #include <QLocale>
 #include <QPainter>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -539,17 +540,25 @@ TEST_F(OpenPictureDialogTest, SizeTypeAndDateReadWholeAtTheOpeningSize)
                     << " px for " << wanted(column) << " at " << header->sectionViewportPosition(column) << " in "
                     << tree->viewport()->width();
             }
-            // The player may still drag a column wider, and it stays so.
+            // The player may still drag the type and date columns wider, and they stay so; the
+            // list then scrolls sideways and the names keep their width.
             QWidget* handles = header->viewport();
-            const QPoint edge(header->sectionViewportPosition(3) + header->sectionSize(3) - 1, header->height() / 2);
-            const int before = header->sectionSize(3);
-            QTest::mousePress(handles, Qt::LeftButton, {}, edge);
-            QTest::mouseMove(handles, edge + QPoint(40, 0));
-            QTest::mouseRelease(handles, Qt::LeftButton, {}, edge + QPoint(40, 0));
-            fd->setNameFilter(QStringLiteral("*.jpg"));  // the list changes: no fitting now
-            for (int round = 0; round < 3; ++round)
-                QCoreApplication::processEvents();
-            EXPECT_EQ(header->sectionSize(3), before + 40) << locale.name().toStdString();
+            const int names = header->sectionSize(0);
+            EXPECT_GE(names, wanted(0)) << locale.name().toStdString();
+            for (int column : {2, 3}) {
+                const QPoint edge(header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
+                                  header->height() / 2);
+                const int before = header->sectionSize(column);
+                QTest::mousePress(handles, Qt::LeftButton, {}, edge);
+                QTest::mouseMove(handles, edge + QPoint(40, 0));
+                QTest::mouseRelease(handles, Qt::LeftButton, {}, edge + QPoint(40, 0));
+                fd->setNameFilter(QStringLiteral("*.jpg"));  // the list changes: no fitting now
+                for (int round = 0; round < 3; ++round)
+                    QCoreApplication::processEvents();
+                EXPECT_EQ(header->sectionSize(column), before + 40) << locale.name().toStdString() << " column " << column;
+                EXPECT_EQ(header->sectionSize(0), names) << locale.name().toStdString() << " column " << column;
+                EXPECT_TRUE(tree->horizontalScrollBar()->isVisible()) << locale.name().toStdString() << " column " << column;
+            }
             fd->reject();
         });
         EXPECT_FALSE(dialog.Execute());

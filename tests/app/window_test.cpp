@@ -19,6 +19,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -107,6 +108,23 @@ double Luminance(QRgb c)
     return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
 }
 
+double Contrast(QRgb a, QRgb b)
+{
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The contrast a text reaches: its strongest pixel against what the same place shows without it.
+double TextContrast(const QImage& shown, const QImage& without)
+{
+    double strongest = 1;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if ((shown.pixel(x, y) & 0xFFFFFF) != (without.pixel(x, y) & 0xFFFFFF))
+                strongest = std::max(strongest, Contrast(shown.pixel(x, y), without.pixel(x, y)));
+    return strongest;
+}
+
 // The width QLineEdit draws its text in: inside the frame, less its own 2-pixel margins.
 int TextRoom(const QLineEdit* edit)
 {
@@ -117,7 +135,7 @@ int TextRoom(const QLineEdit* edit)
     return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).marginsRemoved(edit->textMargins()).width() - 2 * 2;
 }
 
-TEST_F(Window, EditTextIsReadableAndShownFromItsStart)
+TEST_F(Window, EditTextIsShownFromItsStartOnTheWindowColour)
 {
     form->Edit1->setText(QStringLiteral("1000回目"));  // wider than the box
     ASSERT_GT(form->Edit1->fontMetrics().horizontalAdvance(form->Edit1->text()), TextRoom(form->Edit1));
@@ -126,14 +144,64 @@ TEST_F(Window, EditTextIsReadableAndShownFromItsStart)
     const QImage digits = form->Edit1->grab().toImage();
     const int digitsEnd = form->Edit1->fontMetrics().horizontalAdvance(QStringLiteral("1000")) + 2;
     EXPECT_EQ(whole.copy(0, 0, digitsEnd, whole.height()), digits.copy(0, 0, digitsEnd, digits.height()));
-
     const QRgb background = digits.pixel(digits.width() - 5, digits.height() / 2);
     EXPECT_EQ(QColor(background), form->Edit1->palette().color(QPalette::Active, QPalette::Base));
-    double darkest = 1;
-    for (int y = 0; y < digits.height(); ++y)
-        for (int x = 4; x < digitsEnd; ++x)
-            darkest = std::min(darkest, Luminance(digits.pixel(x, y)));
-    EXPECT_GE((Luminance(background) + 0.05) / (darkest + 0.05), 4.5);
+}
+
+// Dark palettes as desktops hand them to the program before its window is made: GTK's Adwaita
+// dark through Qt's GTK platform theme, and a dark scheme like KDE's Breeze Dark, whose
+// disabled texts are faint.
+QPalette DarkPalette(QColor window, QColor button, QColor base, QColor text, QColor disabledText)
+{
+    QPalette palette(button, window);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(role, text);
+    palette.setColor(QPalette::Base, base);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, disabledText);
+    palette.setColor(QPalette::Disabled, QPalette::Base, window);
+    return palette;
+}
+
+TEST(WindowLook, EveryTextReadsOnTheLightAndDarkPalettes)
+{
+    const QPalette saved = QApplication::palette();
+    const struct {
+        const char* name;
+        QPalette palette;
+    } rows[] = {
+        {"light", saved},
+        {"Adwaita dark", DarkPalette(0x323232, 0x323232, 0x242424, 0xF0F0F0, 0x828282)},
+        {"Breeze Dark", DarkPalette(0x202326, 0x292C30, 0x141618, 0xFCFCFC, 0x5E6164)},
+    };
+    for (const auto& row : rows) {
+        QApplication::setPalette(row.palette);
+        std::unique_ptr<TForm1> form(CreateMainWindow());
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        for (QLineEdit* edit : {form->Edit1, form->Edit2, form->Edit3}) {
+            const QString text = edit->text();
+            const QImage shown = edit->grab().toImage();
+            edit->setText(QString());
+            const QImage without = edit->grab().toImage();
+            edit->setText(text);
+            EXPECT_GE(TextContrast(shown, without), 4.5) << row.name << ": " << text.toStdString();
+        }
+        const auto expectReadable = [&](TLabel* label) {
+            const QImage shown = label->grab().toImage();
+            QImage fill(shown.size(), shown.format());
+            fill.fill(QColor(pictures::ToQRgb(label->Color())));
+            EXPECT_GE(TextContrast(shown, fill), 4.5) << row.name << ": " << label->Caption().toStdString();
+        };
+        for (TLabel* label : {form->Label1, form->Label2, form->Label3})
+            expectReadable(label);
+        for (const Banner& banner : {kTimeUpBanner, kClearBanner}) {
+            form->Label4->SetColor(banner.colour);
+            form->Label4->SetCaption(QString::fromUtf8(banner.caption));
+            expectReadable(form->Label4);
+        }
+    }
+    QApplication::setPalette(saved);
 }
 
 TEST_F(Window, MenusUseTheMenuBarsFace)

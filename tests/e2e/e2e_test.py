@@ -443,14 +443,14 @@ class Desktop:
 class Mozario:
     """One run of the program on the X server; at speed 1 the shuffle is seeded 0."""
 
-    def __init__(self, executable, xserver, work_dir, builtin, scale=1, speed=1, tmp_dir=None):
+    def __init__(self, executable, xserver, work_dir, builtin, scale=1, speed=1, tmp_dir=None, gtk_theme=None):
         self.desk = Desktop(xserver.display)
         self.screen = ScreenReader(xserver.number)
         self.scale = scale
         self.builtin = builtin
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("QT_", "FAKETIME", "LD_PRELOAD", "XDG_", "LC_"))}
-        name = f"{scale}x{speed}" + (f"-{os.path.basename(tmp_dir)}" if tmp_dir else "")
+        name = f"{scale}x{speed}" + (f"-{os.path.basename(tmp_dir)}" if tmp_dir else "") + ("-gtk" if gtk_theme else "")
         home = os.path.join(work_dir, f"home-{name}")
         runtime = os.path.join(work_dir, f"runtime-{name}")
         os.makedirs(home, exist_ok=True)
@@ -477,6 +477,9 @@ class Mozario:
             env["QT_SCALE_FACTOR"] = str(scale)
         if tmp_dir:
             env["TMPDIR"] = tmp_dir
+        if gtk_theme:
+            # Qt's GTK platform theme, which offers GTK's own file chooser, with this GTK theme.
+            env.update({"QT_QPA_PLATFORMTHEME": "gtk3", "GTK_THEME": gtk_theme})
         self.log_path = os.path.join(work_dir, f"mozario-{name}.log")
         self.log = open(self.log_path, "wb")
         self.proc = subprocess.Popen([executable], cwd=work_dir, env=env, stdout=self.log,
@@ -937,6 +940,42 @@ def high_dpi_run(runner, executable, xserver, work_dir, builtin):
     run_cases(runner, app, cases)
 
 
+def gtk_theme_run(runner, executable, xserver, work_dir, builtin):
+    """One short run under Qt's GTK platform theme with GTK's dark Adwaita."""
+    app = Mozario(executable, xserver, work_dir, builtin, gtk_theme="Adwaita:dark")
+    runner.app = app
+    magenta = (255, 0, 255)
+
+    def own_dialog_with_its_pane():
+        app.locate_board()
+        face = app.grab(0, 0, 1, 1).px(0, 0)
+        expect(max(face) < 128, f"the window's face is {face}, not dark: is Qt's GTK platform theme installed?")
+        path = os.path.join(work_dir, "pic", "pane.bmp")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write_bmp(path, blocks_picture(1, 1, 64, 48, [magenta]))
+        dialog = app.open_dialog()
+        app.desk.focus(dialog)
+        app.desk.key("ctrl+a")
+        app.desk.type(path)
+        x, y, w, h = app.desk.geometry(dialog)
+        wait_until(lambda: app.screen.grab(x, y, w, h).count(magenta) >= 64 * 48, 5, "the typed picture in the dialog")
+        if app.popups():  # the name box's completions, which would take the next click
+            app.desk.key("Escape")
+            wait_until(lambda: not app.popups(), 5, "the completions to close")
+        # GTK's chooser shows a picture too, but only the game's pane has the preview button, at its top right.
+        app.desk.click(x + w - 22, y + 22)
+        preview = wait_until(lambda: [d for d, title, _ in app.dialogs() if title == "プレビュー"], 5,
+                             "the preview window from the pane's button")[0]
+        app.desk.focus(preview)
+        app.desk.key("Escape")
+        wait_until(lambda: len(app.dialogs()) == 1, 5, "the preview window to close after Escape")
+        app.screen.request_close(dialog)
+        wait_until(lambda: not app.dialogs(), 5, "the dialog to close")
+
+    cases = [("GTK platform theme: the picture dialog is the game's own, with its pane", own_dialog_with_its_pane)]
+    run_cases(runner, app, cases)
+
+
 def exit_run(runner, executable, xserver, work_dir, builtin):
     """Each way out during a game ends with status 0 and leaves nothing in TMPDIR."""
 
@@ -1012,6 +1051,7 @@ def main():
         play_run(runner, executable, xserver, work_dir, builtin)
         fast_clock_run(runner, executable, xserver, work_dir, builtin)
         high_dpi_run(runner, executable, xserver, work_dir, builtin)
+        gtk_theme_run(runner, executable, xserver, work_dir, builtin)
         exit_run(runner, executable, xserver, work_dir, builtin)
     finally:
         if xserver:
