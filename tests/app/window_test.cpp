@@ -35,6 +35,11 @@ struct WindowFixture : testing::Test {
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     }
+    void TearDown() override
+    {
+        form.reset();
+        EXPECT_EQ(Form1, nullptr) << "the global reference outlived its window";
+    }
     std::unique_ptr<TForm1> form;
 };
 
