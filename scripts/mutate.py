@@ -3,7 +3,8 @@
 the unit test programs that link the changed code, and reports the faults no test noticed.
 
 Faults: comparison flips (< <= > >= == !=), arithmetic and logic flips (+ - * / && ||),
-off-by-one integer literals, true/false, negated if/while conditions, and deleted calls.
+off-by-one integer literals, true/false, negated if/while conditions, deleted calls, two
+neighbouring statements swapped, and a function that returns at once (with {} for a value).
 Every file is restored after each mutant, also on Ctrl-C or SIGTERM.
 
 Known equivalent mutants are listed in scripts/mutate-equivalents.txt with a reason each; they
@@ -46,18 +47,31 @@ CONDITION = re.compile(r"\b(if|while) \(")
 CALL_STATEMENT = re.compile(r"^(?:[A-Za-z_][\w:]*)(?:(?:\.|->)[A-Za-z_]\w*)*\(.*\);$")
 NOT_A_CALL = ("return", "delete", "throw", "case", "using", "static_assert", "if", "while",
               "for", "switch", "assert", "Q_ASSERT")
+# Statements that end or steer a block: swapping one with its neighbour says nothing new.
+NOT_SWAPPED = ("return", "break", "continue", "case ", "default:", "goto", "throw", "for ", "if ",
+               "while ", "else", "public:", "private:", "protected:", "using ", "static_assert")
+# A function definition's first line, at the left margin: what stands before its name, and the name.
+DEFINITION = re.compile(r"^((?:[\w:<>,*&]+ )*?)(?:[*&]+)?(~?[A-Za-z_][\w:~]*|operator\S+)\(")
+# Program files that no unit test program links: the entry point, which the end-to-end tests run.
+NOT_LINKED = {"app/main.cpp"}
+
+
+def one_line(text):
+    """Lines as one, for listing and for the equivalents file: "a; b;"."""
+    return " ".join(part.strip() for part in text.split("\n"))
 
 
 @dataclass
 class Mutant:
     file: str  # relative to the repository
-    line: int  # 1-based
-    original: str  # the line as written
+    line: int  # 1-based, the first line changed
+    original: str  # the lines as written, joined by newlines
     mutated: str
     change: str
+    span: int = 1  # the number of lines replaced
 
     def key(self):
-        return (self.file, self.original.strip(), self.mutated.strip())
+        return (self.file, one_line(self.original), one_line(self.mutated))
 
 
 def mask(lines):
@@ -151,6 +165,55 @@ def mutants_of(rel, text):
         if CALL_STATEMENT.match(stripped) and not stripped.startswith(NOT_A_CALL):
             indent = line[: len(line) - len(line.lstrip())]
             result.append(Mutant(rel, n, line, indent + ";", "call deleted"))
+    result += swaps(rel, lines, masked) + early_returns(rel, lines, masked)
+    return result
+
+
+def whole_statement(m):
+    """Whether a masked line is one whole statement of its own, and no declaration: two
+    declarations swap to the same program, and a declaration with its use does not compile."""
+    s = m.strip()
+    head = re.split(r"[=({;]", s)[0].strip()
+    declaration = len(head.split()) >= 2 and re.fullmatch(r"[\w:<>,*&\s]+", head)
+    return (s.endswith(";") and not s.startswith(NOT_SWAPPED) and "{" not in s and "}" not in s
+            and s.count("(") == s.count(")") and not declaration)
+
+
+def swaps(rel, lines, masked):
+    """Two neighbouring statements of one block, each a line of its own, in the other order."""
+    result = []
+    for i in range(1, len(lines) - 1):
+        a, b, before = masked[i], masked[i + 1], masked[i - 1].strip()
+        indent = len(a) - len(a.lstrip())
+        # The first must start a statement: not the body of a braceless if, nor a continuation.
+        starts = before == "" or before.endswith((";", "{", "}")) or before.startswith("//")
+        if (starts and whole_statement(a) and whole_statement(b) and indent == len(b) - len(b.lstrip())
+                and indent > 0 and a.strip() != b.strip()):
+            result.append(Mutant(rel, i + 1, lines[i] + "\n" + lines[i + 1], lines[i + 1] + "\n" + lines[i],
+                                 "statements swapped", span=2))
+    return result
+
+
+def early_returns(rel, lines, masked):
+    """Each function defined at the left margin, its body left at once."""
+    result = []
+    for i, m in enumerate(masked):
+        if m.rstrip() != "{" or i == 0:
+            continue
+        start = i - 1  # the signature's first line: the last one at the left margin
+        while start > 0 and masked[start][:1] in (" ", "\t"):
+            start -= 1
+        head = masked[start]
+        found = DEFINITION.match(head)
+        if not found or head.startswith(("namespace", "class", "struct", "enum", "extern", "#", "template")):
+            continue
+        kind = [w for w in found.group(1).split() if w not in ("static", "inline", "constexpr", "explicit")]
+        value = "return;" if not kind or kind == ["void"] else "return {};"
+        # The signature belongs to the mutant, so that each function's is told apart.
+        signature = lines[start:i]
+        result.append(Mutant(rel, start + 1, "\n".join(signature + [lines[i]]),
+                             "\n".join(signature + [lines[i] + " " + value]), f"`{value}` first",
+                             span=i - start + 1))
     return result
 
 
@@ -175,7 +238,8 @@ def program_files(paths):
     for p in paths:
         full = (ROOT / p).resolve()
         if full.is_dir():
-            files += sorted(f for f in full.rglob("*") if f.suffix in (".cpp", ".h"))
+            files += sorted(f for f in full.rglob("*") if f.suffix in (".cpp", ".h")
+                            and f.relative_to(ROOT).as_posix() not in NOT_LINKED)
         elif full.is_file():
             files.append(full)
         else:
@@ -211,12 +275,14 @@ def run_tests(build_dir, targets, timeout, log):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("paths", nargs="*", default=["puzzle", "pictures"],
-                    help="program files or folders (default: puzzle pictures)")
+    ap.add_argument("paths", nargs="*", default=["puzzle", "pictures", "app"],
+                    help="program files or folders (default: puzzle pictures app)")
     ap.add_argument("--sample", type=int, default=0, help="try only this many mutants, drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample (default 1)")
     ap.add_argument("--build-dir", default="build-mutate", help="build folder (default build-mutate)")
     ap.add_argument("--timeout", type=float, default=120, help="seconds per test program run (default 120)")
+    ap.add_argument("--change", help="only the mutants whose change matches this regular expression, "
+                                     "e.g. 'swapped|first'")
     ap.add_argument("--list", action="store_true", help="only list the mutants")
     ap.add_argument("--check-equivalents", action="store_true",
                     help="also build and test the mutants listed as equivalent (skipped otherwise)")
@@ -224,18 +290,23 @@ def main():
 
     files = program_files(args.paths)
     originals = {f: (ROOT / f).read_text(encoding="utf-8") for f in files}
-    mutants = [m for f in files for m in mutants_of(f, originals[f])]
+    mutants = [m for f in files for m in mutants_of(f, originals[f]) if not args.change or re.search(args.change, m.change)]
     total = len(mutants)
     if args.sample and args.sample < total:
         mutants = random.Random(args.seed).sample(mutants, args.sample)
     mutants.sort(key=lambda m: (m.file, m.line))
     if args.list:
         for m in mutants:
-            print(f"{m.file}:{m.line}: {m.change}: {m.mutated.strip()}")
+            print(f"{m.file}:{m.line}: {m.change}: {one_line(m.mutated)}")
         print(f"{len(mutants)} of {total} mutants")
         return 0
 
     known = read_equivalents()
+    # An entry that no mutant matches any more (its line changed) keeps nothing out: mend it.
+    every = {m.key() for f in program_files(sorted({k[0] for k in known})) for m in
+             mutants_of(f, (ROOT / f).read_text(encoding="utf-8"))} if known else set()
+    for file, original, mutated in sorted(set(known) - every):
+        print(f"{EQUIVALENTS.name}: no such mutant any more: {file} | {original} | {mutated}")
     build_dir = (ROOT / args.build_dir).resolve()
     log_path = build_dir / "mutate.log"
     if not (build_dir / "CMakeCache.txt").exists():
@@ -268,11 +339,11 @@ def main():
             s["equivalent"] += 1
             return "listed as equivalent"
         lines = originals[m.file].split("\n")
-        lines[m.line - 1] = m.mutated
+        lines[m.line - 1:m.line - 1 + m.span] = m.mutated.split("\n")
         current["file"] = m.file
         try:
             (ROOT / m.file).write_text("\n".join(lines), encoding="utf-8")
-            log.write(f"\n=== {m.file}:{m.line}: {m.change}: {m.mutated.strip()}\n")
+            log.write(f"\n=== {m.file}:{m.line}: {m.change}: {one_line(m.mutated)}\n")
             log.flush()
             if not build(build_dir, tests_for(m.file), log):
                 outcome = "no build"
@@ -287,7 +358,7 @@ def main():
         elif outcome == "survived":
             s["survived"] += 1
             survivors.append(m)
-            print(f"SURVIVED {m.file}:{m.line}: {m.change}: {m.mutated.strip()}", flush=True)
+            print(f"SURVIVED {m.file}:{m.line}: {m.change}: {one_line(m.mutated)}", flush=True)
         else:
             s["killed"] += 1
             if reason:
@@ -323,7 +394,7 @@ def main():
     if all_k + all_s:
         print(f"{'all':32} {all_k:7} {all_s:6} {'':6} {'':8} {100 * all_k / (all_k + all_s):5.0f} %")
     for m in stale:
-        print(f"listed as equivalent but killed (mend {EQUIVALENTS.name}): {m.file}:{m.line}: {m.mutated.strip()}")
+        print(f"listed as equivalent but killed (mend {EQUIVALENTS.name}): {m.file}:{m.line}: {one_line(m.mutated)}")
     return 1 if survivors else 0
 
 

@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <gtest/gtest.h>
 
@@ -54,6 +55,22 @@ QByteArray ReadBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Where two pictures of one size differ: empty when they do not.
+std::string Difference(const QImage& shown, const QImage& expected)
+{
+    int count = 0;
+    QPoint first;
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (shown.pixel(x, y) != expected.pixel(x, y) && count++ == 0)
+                first = QPoint(x, y);
+    if (count == 0)
+        return {};
+    return std::to_string(count) + " pixels differ, first at (" + std::to_string(first.x()) + ", " +
+           std::to_string(first.y()) + "): " + QColor(shown.pixel(first)).name().toStdString() + " instead of " +
+           QColor(expected.pixel(first)).name().toStdString();
 }
 
 // What the pane shows: the label above the picture, the preview button, the picture area's text.
@@ -107,7 +124,7 @@ void ClickFile(QFileDialog* dialog, const QString& path)
     const QRect row = tree->visualRect(model->index(path));
     ASSERT_TRUE(row.isValid()) << path.toStdString();
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, row.center());
-    QApplication::setActiveWindow(dialog);
+    modal::Activate(dialog);
     modal::FileNameEdit(dialog)->setFocus();
     modal::FileNameEdit(dialog)->selectAll();
 }
@@ -371,10 +388,12 @@ TEST_F(PicturePaneTest, PreviewButtonOpensAModalPreviewThatEscapeCloses)
     struct Row {
         const char* name;
         QSize picture;
+        int enlarged;  // the window made this many times as large as it opens, then checked again
     };
     const Row rows[] = {
-        {"small picture", {40, 30}},
-        {"picture wider than the screen", {available.width() * 2, 20}},
+        {"small picture", {40, 30}, 3},
+        // Sampled down as it is read: enlarging it would show the sample's proportions.
+        {"picture wider than the screen", {available.width() * 2, 20}, 1},
     };
     for (const Row& row : rows) {
         WriteImage(Path("p.bmp"), row.picture.width(), row.picture.height(), Qt::red, "BMP");
@@ -394,10 +413,18 @@ TEST_F(PicturePaneTest, PreviewButtonOpensAModalPreviewThatEscapeCloses)
             EXPECT_LE(std::abs(offset.x()), 1) << row.name;
             EXPECT_LE(std::abs(offset.y()), 1) << row.name;
             EXPECT_EQ(window->findChild<picture_dialog::PictureView*>()->ShownText(), QString()) << row.name;
-            // The picture sits on the window colour, white like the edit boxes, not button-face grey.
-            const QColor margin = window->grab().toImage().pixel(1, 1);
-            EXPECT_EQ(margin, window->palette().color(QPalette::Base)) << row.name;
-            EXPECT_NE(margin, window->palette().color(QPalette::Button)) << row.name;
+            // The picture fitted and centred 5 pixels inside the window, on the window colour
+            // (white like the edit boxes, not button-face grey), at the opening size and enlarged.
+            const QColor base = window->palette().color(QPalette::Base);
+            EXPECT_NE(base, window->palette().color(QPalette::Button)) << row.name;
+            for (const QSize size : {window->size(), window->size() * row.enlarged}) {
+                window->resize(size);
+                QImage expected(size, QImage::Format_RGB32);
+                expected.fill(base);
+                QPainter(&expected).fillRect(picture_dialog::FitCentred(row.picture, expected.rect().adjusted(5, 5, -5, -5)), Qt::red);
+                EXPECT_EQ(Difference(window->grab().toImage(), expected), "")
+                    << row.name << " at " << size.width() << " x " << size.height();
+            }
             QTest::keyClick(window, Qt::Key_Escape);
         });
         PreviewButton(&pane)->click();
@@ -434,6 +461,8 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
     bool opened = false;
     modal::WhenOpen<QFileDialog>([&](QFileDialog* fd) {
         opened = true;
+        // The game's own dialog, with its pane, whatever file chooser the desktop offers.
+        EXPECT_TRUE(fd->testOption(QFileDialog::DontUseNativeDialog));
         EXPECT_EQ(QDir(fd->directory()).absolutePath(), QDir(dir_.filePath("pic")).absolutePath());
         QComboBox* types = FileTypeBox(fd);
         ASSERT_NE(types, nullptr);

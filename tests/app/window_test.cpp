@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 
 // Readable failures for Qt strings.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -34,6 +35,11 @@ struct WindowFixture : testing::Test {
         form.reset(CreateMainWindow());
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override
+    {
+        form.reset();
+        EXPECT_EQ(Form1, nullptr) << "the global reference outlived its window";
     }
     std::unique_ptr<TForm1> form;
 };
@@ -54,19 +60,37 @@ TEST_F(Window, TitleClientAreaAndLayout)
         for (int x = 0; x < icon.width(); ++x)
             colours.insert(icon.pixel(x, y));
     EXPECT_LE(colours.size(), 16);
+    // Each label and edit box with its own face (the stand-ins for ＭＳ ゴシック and ＭＳ Ｐゴシック),
+    // character height and weight.
+    const char *gothic = "IPAGothic", *proportional = "IPAPGothic";
     struct Row {
         QWidget* widget;
         QRect geometry;
         bool visible;
+        const char* face = nullptr;  // null: a picture surface, no text
+        int pixels = 0;
+        bool bold = false;
     };
     for (const Row& row : {Row{form->Image1, {6, 16, 480, 360}, true}, Row{form->Image2, {112, 96, 480, 360}, false},
                            Row{form->Image3, {48, 12, 320, 240}, false}, Row{form->Image4, {280, 392, 200, 150}, true},
-                           Row{form->Label1, {8, 392, 109, 35}, true}, Row{form->Label2, {8, 504, 116, 29}, true},
-                           Row{form->Label3, {8, 448, 116, 29}, true}, Row{form->Label4, {136, -70, 32, 64}, true},
-                           Row{form->Edit1, {136, 440, 137, 43}, true}, Row{form->Edit2, {136, 497, 137, 43}, true},
-                           Row{form->Edit3, {136, 392, 137, 43}, true}}) {
-        EXPECT_EQ(row.widget->geometry(), row.geometry) << row.widget->metaObject()->className();
+                           Row{form->Label1, {8, 392, 109, 35}, true, gothic, 35, true},
+                           Row{form->Label2, {8, 504, 116, 29}, true, gothic, 29, false},
+                           Row{form->Label3, {8, 448, 116, 29}, true, gothic, 29, false},
+                           Row{form->Label4, {136, -70, 32, 64}, true, gothic, 64, false},
+                           Row{form->Edit1, {136, 440, 137, 43}, true, proportional, 35, false},
+                           Row{form->Edit2, {136, 497, 137, 43}, true, proportional, 35, false},
+                           Row{form->Edit3, {136, 392, 137, 43}, true, proportional, 35, true},
+                           Row{form.get(), form->geometry(), true, proportional, 12, false}}) {
+        SCOPED_TRACE(std::string(row.widget->metaObject()->className()) + " laid out at y " + std::to_string(row.geometry.y()));
+        EXPECT_EQ(row.widget->geometry(), row.geometry);
         EXPECT_EQ(row.widget->isVisible(), row.visible);
+        if (!row.face)
+            continue;
+        const QFont& font = row.widget->font();
+        EXPECT_EQ(font.family().toStdString(), row.face);
+        EXPECT_EQ(QFontInfo(font).family().toStdString(), row.face) << "the face is installed";
+        EXPECT_EQ(font.pixelSize(), row.pixels);
+        EXPECT_EQ(font.bold(), row.bold);
     }
 }
 

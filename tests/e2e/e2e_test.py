@@ -56,6 +56,15 @@ class Failure(Exception):
     pass
 
 
+class WindowGone(Failure):
+    """An X request named a window that has closed, or is no longer shown, since it was found."""
+
+
+# How the X tools say that a window has gone: xdotool's and xwininfo's X errors, or a window
+# that is not viewable any more (SetInputFocus on an unmapped window).
+GONE = ("BadWindow", "Bad Drawable", "BadDrawable", "No such window", "BadMatch")
+
+
 def expect(condition, message):
     if not condition:
         raise Failure(message)
@@ -390,9 +399,13 @@ class Desktop:
         self.env = dict(os.environ, DISPLAY=display)
 
     def run(self, *args, check=True, timeout=10):
-        result = subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=timeout)
+        try:
+            result = subprocess.run(list(args), env=self.env, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{' '.join(args)} did not finish within {timeout} s")
         if check and result.returncode != 0:
-            raise Failure(f"{' '.join(args)} failed: {result.stderr.strip()}")
+            said = result.stderr.strip()
+            raise (WindowGone if any(g in said for g in GONE) else Failure)(f"{' '.join(args)} failed: {said}")
         return result.stdout
 
     def xdo(self, *args):
@@ -410,18 +423,53 @@ class Desktop:
         self.xdo("type", "--delay", "8", text)
 
     def focus(self, window):
-        self.xdo("windowfocus", "--sync", str(window))
+        try:
+            self.xdo("windowfocus", "--sync", str(window))
+        except WindowGone:
+            raise
+        except Failure:
+            # --sync waits for the focus to arrive, for ever if the window went meanwhile.
+            if not self.shown(window):
+                raise WindowGone(f"window {window} went before it took the focus")
+            raise
+
+    def shown(self, window):
+        """Whether the window is still there and mapped."""
+        try:
+            return "Map State: IsViewable" in self.run("xwininfo", "-id", str(window))
+        except WindowGone:
+            return False
+
+    def on_window(self, find, action, what, timeout=5):
+        """Runs action(window) on the window find() returns, once it returns one, and returns
+        that window.  A window that has gone by the time the action reaches it is looked for
+        again, until timeout."""
+        def attempt():
+            window = find()
+            if not window:
+                return None
+            try:
+                action(window)
+            except WindowGone:
+                return None
+            return window
+        return wait_until(attempt, timeout, what)
 
     def windows(self, wm_class):
         """Visible windows of a class: [(id, title, override-redirect)].  Menus are the
-        override-redirect ones; Qt does not always mark a reopened menu as a popup menu."""
+        override-redirect ones; Qt does not always mark a reopened menu as a popup menu.  A
+        window that closes while it is being looked at is left out: it is not shown any more."""
         out = self.run("xdotool", "search", "--onlyvisible", "--class", wm_class, check=False)
         found = []
         for line in out.split():
             wid = int(line)
-            title = self.run("xdotool", "getwindowname", str(wid), check=False).strip()
-            info = self.run("xwininfo", "-id", str(wid), check=False)
-            found.append((wid, title, "Override Redirect State: yes" in info))
+            try:
+                title = self.run("xdotool", "getwindowname", str(wid)).strip()
+                info = self.run("xwininfo", "-id", str(wid))
+            except WindowGone:
+                continue
+            if "Map State: IsViewable" in info:
+                found.append((wid, title, "Override Redirect State: yes" in info))
         return found
 
     def geometry(self, window):
@@ -498,7 +546,7 @@ class Mozario:
                 raise Failure(f"the program ended with status {self.proc.returncode}; see {self.log_path}")
             ids = self.desk.run("xdotool", "search", "--onlyvisible", "--name", f"^{TITLE}$",
                                 check=False).split()
-            return int(ids[0]) if ids else None
+            return next((int(i) for i in ids if self.desk.shown(int(i))), None)
 
         self.window = wait_until(found, timeout, f'a window titled "{TITLE}"')
         return self.window
@@ -562,25 +610,30 @@ class Mozario:
 
     def menu_keys(self, *steps):
         """Opens menus by access keys: each step is (key, number of menus open afterwards)."""
-        self.desk.focus(self.window)
+        self.desk.on_window(lambda: self.window, self.desk.focus, "the main window to take the focus")
         for key, open_menus in steps:
             self.desk.key(key)
             if open_menus is not None:
                 wait_until(lambda: len(self.popups()) == open_menus, 5,
                            f"{open_menus} open menus after the key {key}")
 
+    def dialog(self):
+        """The one window of the program beside the main window and its menus, or None."""
+        shown = self.dialogs()
+        return shown[0][0] if len(shown) == 1 else None
+
     def open_dialog(self):
-        """設定 > 画像読み込み; returns the picture-open dialog once the menu has closed."""
+        """設定 > 画像読み込み; returns the picture-open dialog once the menu has closed and the
+        dialog has the focus."""
         self.menu_keys(("alt+y", 1), ("z", None))
-        dialog = wait_until(lambda: self.dialogs(), 10, "the picture-open dialog")[0][0]
+        wait_until(self.dialog, 10, "the picture-open dialog")
         wait_until(lambda: not self.popups(), 5, "the menu to close")
-        return dialog
+        return self.desk.on_window(self.dialog, self.desk.focus, "the picture-open dialog to take the focus")
 
     def open_picture(self, path):
         """The path typed into the picture-open dialog's file name field, Return.  Returns once
         the dialog has closed."""
         dialog = self.open_dialog()
-        self.desk.focus(dialog)
         self.desk.key("ctrl+a")
         self.desk.type(path)
         self.desk.key("Return")
@@ -795,15 +848,21 @@ def play_run(runner, executable, xserver, work_dir, builtin):
         board = game2["board"]
         preview = app.preview()
         app.open_picture(bad)
-        boxes = wait_until(lambda: app.dialogs(), 5, "an error box")
-        expect(len(boxes) == 1 and boxes[0][1] == ERROR_BOX_TITLE,
-               f'windows {[w[1] for w in boxes]}, expected one error box titled "{ERROR_BOX_TITLE}"')
-        box = boxes[0][0]
+        seen = []
+
+        def error_box():
+            seen[:] = app.dialogs()
+            return seen[0][0] if len(seen) == 1 and seen[0][1] == ERROR_BOX_TITLE else None
+
+        try:
+            box = wait_until(error_box, 5, "an error box")
+        except Failure:
+            raise Failure(f'windows {[w[1] for w in seen]}, expected one error box titled "{ERROR_BOX_TITLE}"')
         # The box stands over the board; the rest of the board is unchanged.
         x, y, w, h = app.desk.geometry(box)
         hole = (x - app.client[0] - BOARD_X, y - app.client[1] - BOARD_Y, w, h)
         expect(same_outside(app.board(), board, hole), "the board changed while the error box is open")
-        app.desk.focus(box)
+        app.desk.on_window(error_box, app.desk.focus, "the error box to take the focus")
         app.desk.key("Return")
         wait_until(lambda: not app.dialogs(), 5, "the error box to close after Return")
         expect_same(app.board(), board, "board after OK")
@@ -1002,7 +1061,7 @@ def exit_run(runner, executable, xserver, work_dir, builtin):
             runner.app = None
 
     def quit_item_after_the_dialog(app):
-        app.desk.focus(app.open_dialog())
+        app.open_dialog()
         app.desk.key("Escape")
         wait_until(lambda: not app.dialogs(), 5, "the dialog to close after Escape")
         app.menu_keys(("alt+z", 1), ("y", None))

@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <set>
 #include <ostream>
 #include <string>
@@ -532,6 +537,47 @@ TEST(PictureBasics, OtherFormatsAreStoredAsTheirKin)
 TEST(PictureBasics, BlankTooLargeToAllocateFails)
 {
     EXPECT_THROW(Picture::Blank(1 << 30, 4), pictures::Failure);
+}
+
+// A write to pixels shared with another picture copies them first. When that copy cannot be
+// allocated the write fails, as a load that runs out of memory does, instead of writing
+// through a null image. The address space is capped for that in a process of its own.
+TEST(PictureDeathTest, AWriteThatCannotCopyTheSharedPixelsFails)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than a cap leaves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Row {
+        const char* name;
+        std::function<void(Picture&)> write;
+    };
+    QImage other(40, 30, QImage::Format_BGR888);
+    other.fill(Qt::red);
+    const Picture small(other, 24);
+    const Row rows[] = {
+        {"a line", [](Picture& p) { p.setPenWidth(6); p.lineTo(100, 100); }},
+        {"a copy of the same format", [](Picture& p) { p.copyRect(QRect(0, 0, 10, 10), Picture(p), QRect(5, 5, 10, 10)); }},
+        {"a copy from another format", [&](Picture& p) { p.copyRect(QRect(0, 0, 80, 60), small, QRect(0, 0, 40, 30)); }},
+    };
+    const auto writeShared = [](const Row& row) {
+        const Picture original(pictures::NewImage(8000, 8000, QImage::Format_RGB32), 32);
+        Picture shared = original;
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
+        const rlimit cap = {room, room};
+        if (original.isEmpty() || setrlimit(RLIMIT_AS, &cap) != 0)
+            std::_Exit(3);
+        try {
+            row.write(shared);
+        } catch (const pictures::Failure& failure) {
+            std::_Exit(std::string(failure.what()) == pictures::kOutOfResources ? 0 : 4);
+        }
+        std::_Exit(5);
+    };
+    for (const Row& row : rows)
+        EXPECT_EXIT(writeShared(row), testing::ExitedWithCode(0), "") << row.name;
 }
 
 TEST(PictureBasics, ColourConversions)

@@ -44,6 +44,13 @@ void WhenOpen(std::function<void(T*)> action)
     timer->start();
 }
 
+// Makes window the active one, as a click on it would, so that a widget in it can take the focus.
+inline void Activate(QWidget* window)
+{
+    window->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
 inline QLineEdit* FileNameEdit(QFileDialog* dialog)
 {
     return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -55,7 +62,7 @@ inline void TypeAndConfirm(QFileDialog* dialog, const QString& name)
     QLineEdit* edit = FileNameEdit(dialog);
     ASSERT_NE(edit, nullptr);
     // Typed into the focused name box, the name also replaces the file selected in the list.
-    QApplication::setActiveWindow(dialog);
+    Activate(dialog);
     edit->setFocus();
     ASSERT_TRUE(edit->hasFocus());
     edit->selectAll();
