@@ -17,15 +17,20 @@ namespace {
 constexpr qint64 kLongestSegment = 65537;
 
 // Reads a file forward a chunk at a time: memory stays the chunk's, whatever the file's size.
+// The holes of a sparse file are passed over unread: they are no data a camera wrote.
 class ForwardReader {
 public:
-    explicit ForwardReader(QIODevice& file) : file_(file) {}
+    explicit ForwardReader(QIODevice& file) : file_(file)
+    {
+        auto* plain = qobject_cast<QFile*>(&file);
+        fd_ = plain ? plain->handle() : -1;
+    }
 
     // The next byte, or -1 at the end of the file.
     int next()
     {
         if (at_ == end_) {
-            const qint64 count = file_.read(reinterpret_cast<char*>(chunk_), sizeof chunk_);
+            const qint64 count = file_.read(reinterpret_cast<char*>(chunk_), toNextHole());
             if (count <= 0)
                 return -1;
             at_ = 0;
@@ -43,7 +48,23 @@ public:
     }
 
 private:
+    // Moves the file past a hole it stands in, and gives how much of a chunk to read: no more
+    // than the data before the next hole.
+    qint64 toNextHole()
+    {
+        if (fd_ < 0)
+            return qint64(sizeof chunk_);
+        const off_t pos = off_t(file_.pos());
+        off_t data = lseek(fd_, pos, SEEK_DATA);
+        if (data < 0)
+            data = errno == ENXIO ? off_t(file_.size()) : pos;  // ENXIO: nothing but a hole to the end
+        const off_t hole = lseek(fd_, data, SEEK_HOLE);
+        file_.seek(qint64(data));
+        return hole > data ? std::min<qint64>(qint64(sizeof chunk_), qint64(hole - data)) : qint64(sizeof chunk_);
+    }
+
     QIODevice& file_;
+    int fd_;
     uchar chunk_[65536];
     int at_ = 0;
     int end_ = 0;

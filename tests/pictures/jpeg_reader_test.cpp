@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <stdexcept>
@@ -531,6 +532,57 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         if (c.pad)
             c.pad(file, c.padTo + file.size());
         EXPECT_EQ(OutcomeOf(file, c.width, c.height), c.refused ? kOutOfResources : "decoded") << c.name;
+    }
+}
+
+// Bytes this process has read from files so far.
+long long BytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = -1;
+    while (io >> key >> value && key != "rchar:") {
+    }
+    return value;
+}
+
+TEST_F(JpegReader, HolesOfASparseFileAreNeitherReadNorCounted)
+{
+    // A 16000 x 16000 header with 30 KB of scan data and 3 GB of hole: were the hole read and
+    // counted, it would pay for the 768 MB of pixels.
+    QByteArray claimed = cjpeg(Photo(40, 30, 3), {});
+    PatchFrameSize(claimed, 16000, 16000);
+    // The data ends where a block of the file does, so the hole takes every byte after it.
+    PadFirstScan(claimed, (claimed.size() + 30000) / 4096 * 4096 + 2);
+    const qint64 hole = 3LL << 30;
+    struct Case {
+        const char* name;
+        QByteArray before;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"in the scan", claimed.chopped(2), claimed.right(2)},
+        {"before the first segment", claimed.left(2), claimed.mid(2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile file(path("sparse.jpg"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        ASSERT_EQ(file.write(c.before), c.before.size());
+        ASSERT_TRUE(file.resize(c.before.size() + hole) && file.seek(file.size()));
+        ASSERT_EQ(file.write(c.after), c.after.size());
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        const long long readBefore = BytesRead();
+        EXPECT_EQ(EntropyCodedBytes(file, 1LL << 40), ScanDataOf(claimed));
+        std::string outcome = "decoded";
+        try {
+            DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64));
+        } catch (const Failure& failure) {
+            outcome = failure.what();
+        }
+        EXPECT_EQ(outcome, kOutOfResources);
+        EXPECT_LT(BytesRead() - readBefore, 1 << 20);
     }
 }
 
