@@ -21,10 +21,11 @@ inline constexpr int kMaxPictureSide = 65535;
 // data (a JPEG's entropy-coded scans, a bitmap's pixel data present in the file) pays for at
 // most kWorkingSetPerDataByte more. Complete files stay far below the rate (a flat picture's
 // JPEG about 1,300 bytes a byte, a photo's about 24), and so do copies cut off early (about ten
-// times their complete rate). A few kilobytes claiming a huge picture do not: they cost at most
-// about 100 MB and a fraction of a second. Arithmetic coding packs a flat picture without bound;
-// such a file cannot be told from a made-up one, and beyond the free working set it is refused
-// like one.
+// times their complete rate). A few kilobytes claiming a huge picture do not: they get little
+// beyond the free working set, about 100 MB in all. What the rule bounds is memory; the time a
+// file takes grows with the picture it pays for (a 141 KB progressive file at the rule decodes
+// for seconds). Arithmetic coding packs a flat picture without bound; such a file cannot be told
+// from a made-up one, and beyond what its data pays for it is refused like one.
 inline constexpr long long kFreeWorkingSet = 96LL << 20;
 inline constexpr long long kWorkingSetPerDataByte = 16384;
 
