@@ -40,4 +40,14 @@ inline bool DataJustifiesWorkingSet(long long workingSetBytes, long long dataByt
 // about 2.3 GiB with its pixels.
 inline constexpr long long kMaxCoefficientBytes = 3LL << 29;
 
+// Every scan of a JPEG is a pass over the coefficients of the components it codes, however
+// little data it holds, so a small file of thousands of tiny scans can keep the decoder busy for
+// minutes. All scans together may pass over kScanPassesPerCoefficient times the picture's
+// coefficients (standard progressions take at most 6 passes, the longest scripts of common
+// encoders about 100), and at least kFreeScannedCoefficients. Once a scan codes again what an
+// earlier one has coded, the file is not one an encoder made: then only kFreeScannedCoefficients
+// are allowed.
+inline constexpr long long kScanPassesPerCoefficient = 128;
+inline constexpr long long kFreeScannedCoefficients = 1LL << 30;
+
 }  // namespace pictures

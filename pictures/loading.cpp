@@ -138,6 +138,11 @@ void UnregisterJpegFormats()
     std::erase_if(formats, [](const PictureFormat& f) { return f.kind == PictureKind::Jpeg; });
 }
 
+const std::vector<PictureFormat>& PictureFormats()
+{
+    return Registry();
+}
+
 const PictureFormat* FindPictureFormat(const std::string& extension)
 {
     std::string key = extension;
@@ -146,7 +151,7 @@ const PictureFormat* FindPictureFormat(const std::string& extension)
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
         return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c);
     });
-    const std::vector<PictureFormat>& formats = Registry();
+    const std::vector<PictureFormat>& formats = PictureFormats();
     for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
         if (it->extension == key)
             return &*it;
