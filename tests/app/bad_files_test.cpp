@@ -8,6 +8,7 @@
 #include "tests/support/bmp_file.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/jpeg_file.h"
+#include "tests/support/jpeg_surgery.h"
 #include "tests/support/memory.h"
 #include "tests/support/modal.h"
 #include "tests/support/test_file.h"
@@ -34,6 +35,9 @@
 namespace {
 
 using bmp_file::BmpFile;
+using jpeg_surgery::First;
+using jpeg_surgery::Segment;
+using jpeg_surgery::Segments;
 using pictures::kBitmapInvalid;
 using pictures::kOutOfResources;
 
@@ -48,52 +52,12 @@ QByteArray Q(const std::string& s)
 }
 
 // ---------------------------------------------------------------------------------------------
-// JPEG files made by cjpeg, and taken apart into their segments for surgery.
+// JPEG files made by cjpeg, and taken apart into their segments for surgery (jpeg_surgery.h).
 
 QByteArray Cjpeg(const QTemporaryDir& dir, const QStringList& options, int width = 48, int height = 32)
 {
     return Q(jpeg_file::Cjpeg(jpeg_file::Pnm(jpeg_file::Photo(width, height, 3), width, height, 3),
                               options.join(' ').toStdString(), dir.path().toStdString()));
-}
-
-struct Segment {
-    int marker;
-    qsizetype start;
-    qsizetype end;  // a scan's segment runs to the end of its entropy-coded data
-};
-
-std::vector<Segment> Segments(const QByteArray& f)
-{
-    std::vector<Segment> out;
-    qsizetype pos = 2;
-    while (pos + 1 < f.size() && uchar(f[pos]) == 0xFF) {
-        const int marker = uchar(f[pos + 1]);
-        if (marker == 0xD9) {
-            out.push_back({marker, pos, pos + 2});
-            break;
-        }
-        qsizetype end = pos + 2 + (uchar(f[pos + 2]) << 8 | uchar(f[pos + 3]));
-        if (marker == 0xDA) {
-            while (end + 1 < f.size()) {
-                const int next = uchar(f[end + 1]);
-                if (uchar(f[end]) == 0xFF && next != 0 && !(next >= 0xD0 && next <= 0xD7))
-                    break;
-                ++end;
-            }
-        }
-        out.push_back({marker, pos, end});
-        pos = end;
-    }
-    return out;
-}
-
-std::optional<Segment> First(const QByteArray& f, std::initializer_list<int> markers)
-{
-    for (const Segment& s : Segments(f))
-        for (int m : markers)
-            if (s.marker == m)
-                return s;
-    return std::nullopt;
 }
 
 // A file with one scan per component (cjpeg's scan script "0;1;2;") given a fourth component,
