@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <span>
+#include <stdexcept>
 
 TForm1* Form1 = nullptr;
 
@@ -163,43 +164,71 @@ namespace {
 
 using MenuMember = std::unique_ptr<TMenuItem> TForm1::*;
 
-enum class Mark { None, Radio, CheckedRadio };
+// What a radio item chooses; its group is the items of one setting.
+enum class Setting { None, GridSide, TimeLimit };
 
-// One item of the menu tree: where it hangs, what it shows, and what a click runs.
+// One item of the menu tree: where it hangs, what it shows, what it chooses and what a click
+// runs.
 struct MenuRow {
     MenuMember item;
     MenuMember parent;  // null: on the menu bar
     const char* caption;
-    Mark mark;
+    Setting setting;     // None: a command or a submenu
+    std::int32_t value;  // the grid side or the time limit (-1: none) the item chooses
     void (TForm1::*onClick)(QObject*);  // null: the item opens its submenu
 };
 
-// The whole menu, in menu order. Radio items under one parent form one group; the checked
-// ones match the start-up settings.
-const MenuRow kMenu[] = {
-    {&TForm1::N1, nullptr, "ファイル", Mark::None, nullptr},
-    {&TForm1::N2, &TForm1::N1, "ニューゲーム", Mark::None, &TForm1::N2Click},
-    {&TForm1::Exit1, &TForm1::N1, "終了", Mark::None, &TForm1::Exit1Click},
-    {&TForm1::N3, nullptr, "設定", Mark::None, nullptr},
-    {&TForm1::N4, &TForm1::N3, "画像読み込み", Mark::None, &TForm1::N4Click},
-    {&TForm1::N5, &TForm1::N3, "ピース数変更", Mark::None, nullptr},
-    {&TForm1::N41, &TForm1::N5, "4", Mark::CheckedRadio, &TForm1::N41Click},
-    {&TForm1::N91, &TForm1::N5, "9", Mark::Radio, &TForm1::N91Click},
-    {&TForm1::N161, &TForm1::N5, "16", Mark::Radio, &TForm1::N161Click},
-    {&TForm1::N251, &TForm1::N5, "25", Mark::Radio, &TForm1::N251Click},
-    {&TForm1::N361, &TForm1::N5, "36", Mark::Radio, &TForm1::N361Click},
-    {&TForm1::N491, &TForm1::N5, "49", Mark::Radio, &TForm1::N491Click},
-    {&TForm1::N641, &TForm1::N5, "64", Mark::Radio, &TForm1::N641Click},
-    {&TForm1::N811, &TForm1::N5, "81", Mark::Radio, &TForm1::N811Click},
-    {&TForm1::N6, &TForm1::N3, "制限時間", Mark::None, nullptr},
-    {&TForm1::N301, &TForm1::N6, "30", Mark::Radio, &TForm1::N301Click},
-    {&TForm1::N451, &TForm1::N6, "45", Mark::Radio, &TForm1::N451Click},
-    {&TForm1::N601, &TForm1::N6, "60", Mark::CheckedRadio, &TForm1::N601Click},
-    {&TForm1::N901, &TForm1::N6, "90", Mark::Radio, &TForm1::N901Click},
-    {&TForm1::N1201, &TForm1::N6, "120", Mark::Radio, &TForm1::N1201Click},
-    {&TForm1::N1801, &TForm1::N6, "180", Mark::Radio, &TForm1::N1801Click},
-    {&TForm1::N7, &TForm1::N6, "制限なし", Mark::Radio, &TForm1::N7Click},
+// The whole menu, in menu order.
+constexpr MenuRow kMenu[] = {
+    {&TForm1::N1, nullptr, "ファイル", Setting::None, 0, nullptr},
+    {&TForm1::N2, &TForm1::N1, "ニューゲーム", Setting::None, 0, &TForm1::N2Click},
+    {&TForm1::Exit1, &TForm1::N1, "終了", Setting::None, 0, &TForm1::Exit1Click},
+    {&TForm1::N3, nullptr, "設定", Setting::None, 0, nullptr},
+    {&TForm1::N4, &TForm1::N3, "画像読み込み", Setting::None, 0, &TForm1::N4Click},
+    {&TForm1::N5, &TForm1::N3, "ピース数変更", Setting::None, 0, nullptr},
+    {&TForm1::N41, &TForm1::N5, "4", Setting::GridSide, 2, &TForm1::N41Click},
+    {&TForm1::N91, &TForm1::N5, "9", Setting::GridSide, 3, &TForm1::N91Click},
+    {&TForm1::N161, &TForm1::N5, "16", Setting::GridSide, 4, &TForm1::N161Click},
+    {&TForm1::N251, &TForm1::N5, "25", Setting::GridSide, 5, &TForm1::N251Click},
+    {&TForm1::N361, &TForm1::N5, "36", Setting::GridSide, 6, &TForm1::N361Click},
+    {&TForm1::N491, &TForm1::N5, "49", Setting::GridSide, 7, &TForm1::N491Click},
+    {&TForm1::N641, &TForm1::N5, "64", Setting::GridSide, 8, &TForm1::N641Click},
+    {&TForm1::N811, &TForm1::N5, "81", Setting::GridSide, 9, &TForm1::N811Click},
+    {&TForm1::N6, &TForm1::N3, "制限時間", Setting::None, 0, nullptr},
+    {&TForm1::N301, &TForm1::N6, "30", Setting::TimeLimit, 30, &TForm1::N301Click},
+    {&TForm1::N451, &TForm1::N6, "45", Setting::TimeLimit, 45, &TForm1::N451Click},
+    {&TForm1::N601, &TForm1::N6, "60", Setting::TimeLimit, 60, &TForm1::N601Click},
+    {&TForm1::N901, &TForm1::N6, "90", Setting::TimeLimit, 90, &TForm1::N901Click},
+    {&TForm1::N1201, &TForm1::N6, "120", Setting::TimeLimit, 120, &TForm1::N1201Click},
+    {&TForm1::N1801, &TForm1::N6, "180", Setting::TimeLimit, 180, &TForm1::N1801Click},
+    {&TForm1::N7, &TForm1::N6, "制限なし", Setting::TimeLimit, -1, &TForm1::N7Click},
 };
+
+// The items checked at start-up are those of the start-up settings.
+constexpr bool StartsChecked(const MenuRow& row)
+{
+    return (row.setting == Setting::GridSide && row.value == puzzle::kStartupGridSide)
+        || (row.setting == Setting::TimeLimit && row.value == puzzle::kStartupTimeLimit);
+}
+
+constexpr bool EveryGridFitsThePieceTables()
+{
+    for (const MenuRow& row : kMenu) {
+        if (row.setting == Setting::GridSide && (row.value < 1 || row.value * row.value > puzzle::kTableSize))
+            return false;
+    }
+    return true;
+}
+static_assert(EveryGridFitsThePieceTables(), "a piece count beyond puzzle::kTableSize");
+
+const MenuRow& RowOf(const TForm1& form, const TMenuItem* item)
+{
+    for (const MenuRow& row : kMenu) {
+        if ((form.*row.item).get() == item)
+            return row;
+    }
+    throw std::logic_error("a menu item without a row");
+}
 
 }  // namespace
 
@@ -212,12 +241,12 @@ void TForm1::CreateMenus()
         const QString caption = QString::fromUtf8(row.caption);
         std::unique_ptr<TMenuItem>& item = this->*row.item;
         if (row.parent) {
-            item = std::make_unique<TMenuItem>((this->*row.parent).get(), caption, row.mark != Mark::None);
+            item = std::make_unique<TMenuItem>((this->*row.parent).get(), caption, row.setting != Setting::None);
         } else {
             item = std::make_unique<TMenuItem>(bar, caption);
             barItems.push_back(item.get());
         }
-        if (row.mark == Mark::CheckedRadio)
+        if (StartsChecked(row))
             item->SetChecked(true);
         if (row.onClick)
             item->OnClick = [this, handler = row.onClick](TMenuItem* sender) {
@@ -255,34 +284,35 @@ void TForm1::FormCreate(QObject*)
     Image1->SetPicture(Image3->Picture());
 }
 
-void TForm1::PieceCountClick(TMenuItem* item, int gridSide)
+void TForm1::PieceCountClick(TMenuItem* item)
 {
+    const std::int32_t gridSide = RowOf(*this, item).value;
     puzzle::ChoosePieceCount(Game, gridSide);
     Edit2->setText(PieceCountText(gridSide));
     item->SetChecked(true);
 }
 
-void TForm1::TimeLimitClick(TMenuItem* item, int limit)
+void TForm1::TimeLimitClick(TMenuItem* item)
 {
-    puzzle::ChooseTimeLimit(Game, limit);
+    puzzle::ChooseTimeLimit(Game, RowOf(*this, item).value);
     item->SetChecked(true);
 }
 
-void TForm1::N41Click(QObject*) { PieceCountClick(N41.get(), 2); }
-void TForm1::N91Click(QObject*) { PieceCountClick(N91.get(), 3); }
-void TForm1::N161Click(QObject*) { PieceCountClick(N161.get(), 4); }
-void TForm1::N251Click(QObject*) { PieceCountClick(N251.get(), 5); }
-void TForm1::N361Click(QObject*) { PieceCountClick(N361.get(), 6); }
-void TForm1::N491Click(QObject*) { PieceCountClick(N491.get(), 7); }
-void TForm1::N641Click(QObject*) { PieceCountClick(N641.get(), 8); }
-void TForm1::N811Click(QObject*) { PieceCountClick(N811.get(), 9); }
-void TForm1::N301Click(QObject*) { TimeLimitClick(N301.get(), 30); }
-void TForm1::N451Click(QObject*) { TimeLimitClick(N451.get(), 45); }
-void TForm1::N601Click(QObject*) { TimeLimitClick(N601.get(), 60); }
-void TForm1::N901Click(QObject*) { TimeLimitClick(N901.get(), 90); }
-void TForm1::N1201Click(QObject*) { TimeLimitClick(N1201.get(), 120); }
-void TForm1::N1801Click(QObject*) { TimeLimitClick(N1801.get(), 180); }
-void TForm1::N7Click(QObject*) { TimeLimitClick(N7.get(), -1); }
+void TForm1::N41Click(QObject*) { PieceCountClick(N41.get()); }
+void TForm1::N91Click(QObject*) { PieceCountClick(N91.get()); }
+void TForm1::N161Click(QObject*) { PieceCountClick(N161.get()); }
+void TForm1::N251Click(QObject*) { PieceCountClick(N251.get()); }
+void TForm1::N361Click(QObject*) { PieceCountClick(N361.get()); }
+void TForm1::N491Click(QObject*) { PieceCountClick(N491.get()); }
+void TForm1::N641Click(QObject*) { PieceCountClick(N641.get()); }
+void TForm1::N811Click(QObject*) { PieceCountClick(N811.get()); }
+void TForm1::N301Click(QObject*) { TimeLimitClick(N301.get()); }
+void TForm1::N451Click(QObject*) { TimeLimitClick(N451.get()); }
+void TForm1::N601Click(QObject*) { TimeLimitClick(N601.get()); }
+void TForm1::N901Click(QObject*) { TimeLimitClick(N901.get()); }
+void TForm1::N1201Click(QObject*) { TimeLimitClick(N1201.get()); }
+void TForm1::N1801Click(QObject*) { TimeLimitClick(N1801.get()); }
+void TForm1::N7Click(QObject*) { TimeLimitClick(N7.get()); }
 
 void TForm1::N2Click(QObject*)
 {

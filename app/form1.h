@@ -33,7 +33,7 @@ public:
     QLineEdit* Edit1;  // exchange counter
     QLineEdit* Edit2;  // piece count
     QLineEdit* Edit3;  // time
-    // The menu; one table in form1.cpp gives each item its place, caption, radio mark and handler.
+    // The menu; one table in form1.cpp gives each item its place, caption, setting and handler.
     std::unique_ptr<TMenuItem> N1, N2, Exit1, N3, N4, N5, N41, N91, N161, N251, N361, N491, N641,
         N811, N6, N301, N451, N601, N901, N1201, N1801, N7;
     std::unique_ptr<TOpenPictureDialog> OpenPictureDialog1;
@@ -79,8 +79,9 @@ private:
     void CreateComponents(Clock& clock);
     void CreateMenus();  // builds, checks and binds every item of the menu table
     void BindEvents();
-    void PieceCountClick(TMenuItem* item, int gridSide);
-    void TimeLimitClick(TMenuItem* item, int limit);
+    // A settings item: chooses the value of its row in the menu table.
+    void PieceCountClick(TMenuItem* item);
+    void TimeLimitClick(TMenuItem* item);
     void FrameCell(int cell, std::uint32_t colour);
     void ShowBanner(const Banner& banner);
 };

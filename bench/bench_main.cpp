@@ -1,11 +1,9 @@
 // The benchmark: each hot path of the game timed next to a reference measured in the same run,
-// then a table of their ratios against the targets.
+// then a table of their ratios against the targets. What the cases share is in cases.cpp.
 
 #include "bench/cases.h"
 #include "bench/test_pictures.h"
 #include "tests/support/test_file.h"
-#include "app/form1.h"
-
 #include "app/startup.h"
 
 #include <QApplication>
@@ -13,45 +11,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstring>
-
-namespace bench {
-
-Context& Shared()
-{
-    static Context context;
-    return context;
-}
-
-TForm1* Form()
-{
-    static TForm1* form = CreateMainWindow();
-    return form;
-}
-
-void PressCell(TForm1* form, int cell)
-{
-    const int side = form->Game.GridSide;
-    const int x = (cell % side) * form->Image1->width() / side + form->Image1->width() / (2 * side);
-    const int y = (cell / side) * form->Image1->height() / side + form->Image1->height() / (2 * side);
-    form->Image1MouseDown(form, puzzle::MouseButton::Left, x, y);
-}
-
-void PaintBoardAndPreview(TForm1* form)
-{
-    static QImage board(form->Image1->size(), QImage::Format_ARGB32_Premultiplied);
-    static QImage preview(form->Image4->size(), QImage::Format_ARGB32_Premultiplied);
-    form->Image1->render(&board);
-    form->Image4->render(&preview);
-    benchmark::DoNotOptimize(board.constBits());
-    benchmark::DoNotOptimize(preview.constBits());
-}
-
-benchmark::internal::Benchmark* Configure(benchmark::internal::Benchmark* b)
-{
-    return b->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
-}
-
-}  // namespace bench
 
 int main(int argc, char** argv)
 {

@@ -1,21 +1,19 @@
 #include "pictures/bmp_reader.h"
 
+#include "pictures/bmp_source.h"
+#include "pictures/forward_reader.h"
 #include "pictures/failure.h"
 #include "pictures/limits.h"
 #include "pictures/picture.h"
 
 #include <QBuffer>
-#include <QFile>
 #include <QIODevice>
 #include <QImage>
 #include <QVector>
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <sys/uio.h>
 #include <vector>
 
 namespace pictures {
@@ -40,99 +38,6 @@ enum Compression : std::uint32_t {
 {
     throw Failure(message);
 }
-
-// The file, read at given positions. Only what the reader asks for is read: a file may be far
-// larger than its picture (anything can follow the pixel data), and none of that is touched.
-// Positions and counts are 64-bit, so offsets and sizes taken from the headers cannot wrap.
-class Source {
-public:
-    explicit Source(QIODevice& device) : device_(device), size_(device.size()) {}
-
-    qint64 size() const { return size_; }
-    bool holds(qint64 pos, qint64 count) const
-    {
-        return pos >= 0 && count >= 0 && pos <= size_ && count <= size_ - pos;
-    }
-    // Up to count bytes from pos; fewer where the file ends.
-    qint64 read(qint64 pos, uchar* to, qint64 count)
-    {
-        if (device_.pos() != pos && !device_.seek(pos))
-            Fail(kStreamReadError);
-        qint64 got = 0;
-        while (got < count) {
-            const qint64 n = device_.read(reinterpret_cast<char*>(to) + got, count - got);
-            if (n < 0)
-                Fail(kStreamReadError);
-            if (n == 0)
-                break;
-            got += n;
-        }
-        return got;
-    }
-
-    // Rows of count bytes each from pos on, row i into rows[i]; stops at the first row the file
-    // does not hold whole. A plain file takes many rows a call, straight into their places,
-    // where a read a row would cost a system call for each. Returns the rows read.
-    qint64 readRows(qint64 pos, uchar* const* rows, qint64 n, qint64 count)
-    {
-        auto* const file = qobject_cast<QFile*>(&device_);
-        const int fd = file ? file->handle() : -1;
-        qint64 done = 0;
-        if (fd < 0) {
-            while (done < n && read(pos + done * count, rows[done], count) == count)
-                ++done;
-            return done;
-        }
-        std::array<iovec, 256> iov;
-        while (done < n) {
-            const int k = int(std::min<qint64>(qint64(iov.size()), n - done));
-            for (int i = 0; i < k; ++i)
-                iov[size_t(i)] = {rows[done + i], size_t(count)};
-            const ssize_t got = preadv(fd, iov.data(), k, off_t(pos + done * count));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                Fail(kStreamReadError);
-            done += qint64(got) / count;
-            if (got < ssize_t(k) * count)
-                break;  // the rest row by row, as far as the file holds it
-        }
-        return done;
-    }
-
-private:
-    QIODevice& device_;
-    qint64 size_;
-};
-
-// One stretch of the file handed over byte by byte, read a block at a time.
-class Stream {
-public:
-    Stream(Source& in, qint64 pos, qint64 length) : in_(in), pos_(pos), end_(pos + length) {}
-
-    bool next(uchar& byte)
-    {
-        if (at_ == filled_) {
-            const qint64 want = std::min<qint64>(kBlock, end_ - pos_);
-            filled_ = want > 0 ? in_.read(pos_, block_.data(), want) : 0;
-            pos_ += filled_;
-            at_ = 0;
-            if (filled_ == 0)
-                return false;
-        }
-        byte = block_[size_t(at_++)];
-        return true;
-    }
-
-private:
-    static constexpr qint64 kBlock = 64 * 1024;
-    Source& in_;
-    qint64 pos_;
-    qint64 end_;
-    std::vector<uchar> block_ = std::vector<uchar>(kBlock);
-    qint64 at_ = 0;
-    qint64 filled_ = 0;
-};
 
 std::uint16_t U16(const uchar* p)
 {
@@ -190,7 +95,7 @@ enum class Layout {
 // Plain rows, stored bottom-up unless topDown, read from the file one at a time: rows stored
 // as the picture stores them go straight into it, the others through one row of the file. Rows
 // or parts of rows the file does not hold are left black (index 0 for indexed pictures).
-void DecodeRows(Source& in, qint64 start, qint64 length, qint64 stride, int bpp, Layout layout,
+void DecodeRows(BitmapSource& in, qint64 start, qint64 length, qint64 stride, int bpp, Layout layout,
                 const Channel* channels, bool topDown, QImage& image)
 {
     const qint64 width = image.width();
@@ -284,8 +189,13 @@ void DecodeRows(Source& in, qint64 start, qint64 length, qint64 stride, int bpp,
 
 // Run-length-encoded pixels (8 or 4 bits), stored bottom-up. Runs and moves that leave the row
 // or the picture are clipped; pixels never written keep index 0.
-void DecodeRle(Stream& data, bool fourBits, QImage& image)
+void DecodeRle(ForwardReader& data, bool fourBits, QImage& image)
 {
+    auto next = [&data](uchar& byte) {
+        const int c = data.next();
+        byte = uchar(c);
+        return c >= 0;
+    };
     const qint64 width = image.width();
     const qint64 height = image.height();
     const qint64 bytesPerLine = image.bytesPerLine();
@@ -302,7 +212,7 @@ void DecodeRle(Stream& data, bool fourBits, QImage& image)
 
     uchar count = 0;
     uchar value = 0;
-    while (y < height && data.next(count) && data.next(value)) {
+    while (y < height && next(count) && next(value)) {
         if (count > 0) {
             if (x >= width) {
                 x += count;
@@ -322,7 +232,7 @@ void DecodeRle(Stream& data, bool fourBits, QImage& image)
         case 2: {  // move right and up
             uchar right = 0;
             uchar up = 0;
-            if (!data.next(right) || !data.next(up))
+            if (!next(right) || !next(up))
                 return;
             x += right;
             y += up;
@@ -331,13 +241,13 @@ void DecodeRle(Stream& data, bool fourBits, QImage& image)
         default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
             uchar b = 0;
             for (int i = 0; i < value; ++i) {
-                if ((!fourBits || i % 2 == 0) && !data.next(b))
+                if ((!fourBits || i % 2 == 0) && !next(b))
                     return;
                 put(fourBits ? uchar(i % 2 == 0 ? b >> 4 : b & 0x0F) : b);
             }
             const int bytes = fourBits ? (value + 1) / 2 : value;
             if (bytes % 2 != 0)
-                data.next(b);
+                next(b);
             break;
         }
         }
@@ -377,7 +287,7 @@ struct Headers {
     qint64 colourCount = 0;  // as declared; 0 means the full table for the depth
 };
 
-Headers ReadHeaders(const Source& in, const uchar* head)
+Headers ReadHeaders(const BitmapSource& in, const uchar* head)
 {
     Headers h;
     if (in.size() == 0)
@@ -445,7 +355,7 @@ struct PixelFormat {
     qint64 tableStart;
 };
 
-PixelFormat ChoosePixelFormat(const Source& in, const uchar* head, const Headers& h)
+PixelFormat ChoosePixelFormat(const BitmapSource& in, const uchar* head, const Headers& h)
 {
     const int bpp = h.bpp;
     PixelFormat f{bpp <= 8 ? Layout::Indexed : bpp == 32 ? Layout::Rgb32 : Layout::Copy,
@@ -491,7 +401,7 @@ PixelFormat ChoosePixelFormat(const Source& in, const uchar* head, const Headers
 
 // The colour table (above 8 bits a declared table is only skipped); tableEnd receives where it
 // ends in the file.
-QVector<QRgb> ReadColourTable(Source& in, const Headers& h, qint64 tableStart, qint64& tableEnd)
+QVector<QRgb> ReadColourTable(BitmapSource& in, const Headers& h, qint64 tableStart, qint64& tableEnd)
 {
     qint64 count = h.colourCount;
     if (h.core) {
@@ -526,7 +436,7 @@ QVector<QRgb> ReadColourTable(Source& in, const Headers& h, qint64 tableStart, q
 
 Picture ReadBitmapFrom(QIODevice& file)
 {
-    Source in(file);
+    BitmapSource in(file);
     // Every header field lies in the first bytes; a shorter file reads zeros past its end,
     // which the size checks below refuse before any of them is used.
     uchar head[kMasksOffset + kMasksSize] = {};
@@ -561,7 +471,7 @@ Picture ReadBitmapFrom(QIODevice& file)
         Fail(kBitmapInvalid);
 
     if (rle) {
-        Stream data(in, dataStart, length);
+        ForwardReader data(file, dataStart, ForwardReader::Holes::Read, length);
         DecodeRle(data, h.compression == kRle4, image);
     } else {
         DecodeRows(in, dataStart, length, stride, h.bpp, f.layout, f.channels, h.topDown, image);

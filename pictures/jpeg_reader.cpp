@@ -28,15 +28,6 @@ namespace {
 
 JpegPixelFormat defaultFormat = JpegPixelFormat::Bits24;
 
-// Every scan is a pass over the coefficients of the components it codes, however little data
-// it holds, so a small file of thousands of tiny scans can keep the decoder busy for minutes.
-// All scans together may pass over kScanPassesPerCoefficient times the picture's coefficients
-// (standard progressions take at most 6 passes, the longest scripts of common encoders about
-// 100), and at least kFreeScannedCoefficients. Once a scan codes again what an earlier one has
-// coded, the file is not one an encoder made: then only kFreeScannedCoefficients are allowed.
-constexpr long long kScanPassesPerCoefficient = 128;
-constexpr long long kFreeScannedCoefficients = 1LL << 30;
-
 // libjpeg-turbo lists the decoder's errors as later releases of the IJG library do, which added
 // codes among them; the program reports the numbers of the library's release 6. Codes that
 // release did not have take the number of the error it reported in their place.

@@ -1,5 +1,7 @@
 #include "pictures/jpeg_source.h"
 
+#include "pictures/forward_reader.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -15,39 +17,6 @@ namespace {
 // A marker segment holds at most this many bytes after its marker: zeros beyond a run this long,
 // met while the decoder is between scans, are no segment's but filler before the next marker.
 constexpr qint64 kLongestSegment = 65537;
-
-// Reads a file forward a chunk at a time: memory stays the chunk's, whatever the file's size.
-class ForwardReader {
-public:
-    explicit ForwardReader(QIODevice& file) : file_(file) {}
-
-    // The next byte, or -1 at the end of the file.
-    int next()
-    {
-        if (at_ == end_) {
-            const qint64 count = file_.read(reinterpret_cast<char*>(chunk_), sizeof chunk_);
-            if (count <= 0)
-                return -1;
-            at_ = 0;
-            end_ = int(count);
-        }
-        return chunk_[at_++];
-    }
-
-    void skip(qint64 count)
-    {
-        const qint64 inChunk = std::min<qint64>(count, end_ - at_);
-        at_ += int(inChunk);
-        if (count > inChunk)
-            file_.seek(std::min(file_.pos() + (count - inChunk), file_.size()));
-    }
-
-private:
-    QIODevice& file_;
-    uchar chunk_[65536];
-    int at_ = 0;
-    int end_ = 0;
-};
 
 bool IsRestartMarker(int marker)
 {
@@ -150,8 +119,8 @@ void SkipJpegBytes(JpegFileReader* reader, std::size_t count)
 
 long long EntropyCodedBytes(QIODevice& file, long long enough)
 {
-    file.seek(0);
-    ForwardReader in(file);
+    // Holes of a sparse file are no data a camera wrote: passed over unread, counted for nothing.
+    ForwardReader in(file, 0, ForwardReader::Holes::Pass);
     in.skip(2);  // the start-of-image marker
     long long total = 0;
     int marker = -1;  // a marker already read, that ended a scan

@@ -36,7 +36,8 @@ void SkipJpegBytes(JpegFileReader* reader, std::size_t count);
 // Bytes of entropy-coded data in the file from its start, counted up to `enough`: what follows
 // each start-of-scan header up to the next marker that is not a restart marker (restart markers
 // and stuffed zeros are part of the scan). Other segments are skipped by their length; a file
-// cut off inside a segment ends there.
+// cut off inside a segment ends there. The holes of a sparse file are passed over and not
+// counted.
 long long EntropyCodedBytes(QIODevice& file, long long enough);
 
 }  // namespace pictures

@@ -6,11 +6,14 @@
 #include "pictures/jpeg_reader.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <algorithm>
 #include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pictures {
 namespace {
@@ -20,20 +23,29 @@ namespace {
     throw Failure("ファイル " + path.toStdString() + " は開けません");
 }
 
-void OpenForReading(QFile& file, QIODevice::OpenMode mode)
+// The name is opened first and what was opened is checked: a name checked and then opened
+// could be switched in between. The open does not wait (a pipe's would, for a writer), and only
+// a regular file is read: a folder opens on some systems, and devices and pipes never end.
+void OpenForReading(QFile& file, const QString& path)
 {
-    // A folder can be opened for reading on some systems; devices and pipes never end.
-    const QFileInfo info(file.fileName());
-    if (!info.exists() || !info.isFile() || !file.open(mode))
-        CannotOpen(file.fileName());
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        CannotOpen(path);
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)
+        || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0
+        || !file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        CannotOpen(path);
+    }
 }
 
 // The JPEG decoder reads the open file as it goes, so a file of any size costs only what its
 // picture costs.
 Picture DecodeJpegFile(const QString& path, QSize cover = QSize(), QSize* fullSize = nullptr)
 {
-    QFile file(path);
-    OpenForReading(file, QIODevice::ReadOnly | QIODevice::Unbuffered);
+    QFile file;
+    OpenForReading(file, path);
     return DecodeJpeg(file, DefaultJpegPixelFormat(), cover, fullSize);
 }
 
@@ -80,13 +92,15 @@ Picture LoadRegisteredPicture(const QString& path, QSize cover, QSize* fullSize)
         return DecodeJpegFile(path, cover, fullSize);
     case PictureKind::Bitmap: {
         // The reader reads its own blocks: none of the device's buffering.
-        QFile file(path);
-        OpenForReading(file, QIODevice::ReadOnly | QIODevice::Unbuffered);
+        QFile file;
+        OpenForReading(file, path);
         picture = ReadBitmapFrom(file);
         break;
     }
     case PictureKind::Icon: {
-        QImageReader reader(path, "ico");
+        QFile file;
+        OpenForReading(file, path);
+        QImageReader reader(&file, "ico");
         reader.setAutoDetectImageFormat(false);
         QImage icon;
         if (!reader.read(&icon))
@@ -124,6 +138,11 @@ void UnregisterJpegFormats()
     std::erase_if(formats, [](const PictureFormat& f) { return f.kind == PictureKind::Jpeg; });
 }
 
+const std::vector<PictureFormat>& PictureFormats()
+{
+    return Registry();
+}
+
 const PictureFormat* FindPictureFormat(const std::string& extension)
 {
     std::string key = extension;
@@ -132,7 +151,7 @@ const PictureFormat* FindPictureFormat(const std::string& extension)
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) {
         return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : char(c);
     });
-    const std::vector<PictureFormat>& formats = Registry();
+    const std::vector<PictureFormat>& formats = PictureFormats();
     for (auto it = formats.rbegin(); it != formats.rend(); ++it) {
         if (it->extension == key)
             return &*it;

@@ -28,6 +28,8 @@ struct PictureFormat {
 // Adds "jpeg" and "jpg"; run once at start-up. UnregisterJpegFormats removes them again.
 void RegisterJpegFormats();
 void UnregisterJpegFormats();
+// The registry's entries, oldest first.
+const std::vector<PictureFormat>& PictureFormats();
 // Looks an extension up (with or without its dot, any case), the most recently added first.
 const PictureFormat* FindPictureFormat(const std::string& extension);
 

@@ -3,14 +3,15 @@
 #include "puzzle/random.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace puzzle {
 
 void ApplyStartupSettings(GameFields& f)
 {
-    f.GridSide = 2;
-    f.TimeLimit = 60;
+    f.GridSide = kStartupGridSide;
+    f.TimeLimit = kStartupTimeLimit;
     f.PieceCount = f.GridSide * f.GridSide;
 }
 
@@ -47,6 +48,10 @@ void Shuffle(PieceTable& order, std::int32_t n)
 
 void StartNewGame(GameFields& f, std::int32_t pictureWidth, std::int32_t pictureHeight)
 {
+    // The menus offer only grids that fit the tables (checked where they are listed); any
+    // other grid is refused before anything is written.
+    if (f.GridSide < 1 || f.GridSide * std::int64_t(f.GridSide) > kTableSize)
+        throw std::out_of_range("a grid beyond the piece tables");
     f.Playing = 1;
     f.TimeLeft = f.TimeLimit;
     f.SwapCount = 0;

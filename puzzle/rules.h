@@ -10,7 +10,9 @@
 
 namespace puzzle {
 
-// Start-up settings: 4 pieces, 60 seconds.
+// Start-up settings: 4 pieces, 60 seconds. The menus start with their items checked.
+inline constexpr std::int32_t kStartupGridSide = 2;
+inline constexpr std::int32_t kStartupTimeLimit = 60;
 void ApplyStartupSettings(GameFields& f);
 
 // A piece-count item: the new grid side, and the running game stops.

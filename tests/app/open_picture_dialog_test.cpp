@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -221,6 +222,50 @@ protected:
     JpegFormats formats_;
     QTemporaryDir dir_;
 };
+
+// The extensions the program knows are listed three times: in the picture-format registry, in
+// the dialog's filter, and in the game's extension rule. The dialog lists exactly the
+// registered extensions of the kinds the game reads, and the game reads each listed name with
+// the reader its registry entry names.
+TEST(OpenPictureFilter, ListsWhatTheRegistryAndTheGameRead)
+{
+    JpegFormats formats;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string bitmap = bmp_file::Picture(3, 2, 24).build();
+    QImage photo(5, 4, QImage::Format_RGB888);
+    photo.fill(Qt::red);
+    ASSERT_TRUE(photo.save(dir.filePath("sample.jpg"), "JPEG"));
+    const QByteArray jpeg = ReadBytes(dir.filePath("sample.jpg"));
+    const std::map<pictures::PictureKind, QByteArray> samples = {
+        {pictures::PictureKind::Bitmap, QByteArray(bitmap.data(), qsizetype(bitmap.size()))},
+        {pictures::PictureKind::Jpeg, jpeg},
+    };
+
+    const auto types = picture_dialog::ParseFilter(TOpenPictureDialog(nullptr).Filter);
+    ASSERT_FALSE(types.empty());
+    QStringList everyPattern;
+    for (const auto& type : types) {
+        for (const QString& pattern : type.patterns) {
+            SCOPED_TRACE(pattern.toStdString());
+            everyPattern += pattern;
+            ASSERT_TRUE(pattern.startsWith("*."));
+            const pictures::PictureFormat* format = pictures::FindPictureFormat(pattern.mid(1).toStdString());
+            ASSERT_NE(format, nullptr) << "listed but not registered";
+            ASSERT_TRUE(samples.count(format->kind)) << "listed, but the game has no reader for its kind";
+            const QString name = test_file::Write(dir.filePath("x" + pattern.mid(1)), samples.at(format->kind));
+            EXPECT_NO_THROW(pictures::LoadPictureFile(name)) << "the game reads it with another reader";
+        }
+    }
+    // The last type lists them all.
+    EXPECT_EQ(QSet<QString>(types.back().patterns.begin(), types.back().patterns.end()),
+              QSet<QString>(everyPattern.begin(), everyPattern.end()));
+    for (const pictures::PictureFormat& format : pictures::PictureFormats()) {
+        EXPECT_EQ(types.back().patterns.contains(QString::fromStdString("*." + format.extension)),
+                  samples.count(format.kind) == 1)
+            << format.extension;
+    }
+}
 
 TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
 {

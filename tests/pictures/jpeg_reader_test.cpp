@@ -14,8 +14,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@
 #include <jerror.h>
 
 #include "tests/support/jpeg_file.h"
+#include "tests/support/jpeg_surgery.h"
 #include "tests/support/named_rows.h"
 #include "tests/support/test_file.h"
 
@@ -140,27 +143,11 @@ std::string JpegError(int code)
     return "JPEG エラー #" + std::to_string(code);
 }
 
-// Position of the first marker segment of one of the given types, or -1.
-qsizetype FindSegment(const QByteArray& file, std::initializer_list<int> types)
-{
-    qsizetype pos = 2;  // after SOI
-    while (pos + 4 <= file.size() && uchar(file[pos]) == 0xFF) {
-        const int type = uchar(file[pos + 1]);
-        for (int t : types) {
-            if (t == type)
-                return pos;
-        }
-        if (type == 0xDA)
-            return -1;  // entropy-coded data follows
-        pos += 2 + (uchar(file[pos + 2]) << 8 | uchar(file[pos + 3]));
-    }
-    return -1;
-}
-
 void PatchFrameSize(QByteArray& file, int width, int height)
 {
-    const qsizetype sof = FindSegment(file, {0xC0, 0xC1, 0xC2, 0xC9, 0xCA});
-    ASSERT_GE(sof, 0);
+    const std::optional<jpeg_surgery::Segment> frame = jpeg_surgery::First(file, {0xC0, 0xC1, 0xC2, 0xC9, 0xCA});
+    ASSERT_TRUE(frame);
+    const qsizetype sof = frame->start;
     file[sof + 5] = char(height >> 8);
     file[sof + 6] = char(height & 0xFF);
     file[sof + 7] = char(width >> 8);
@@ -185,9 +172,9 @@ void PadWithComments(QByteArray& file, qsizetype size)
 // size with data the decoder reads (and works around).
 void PadFirstScan(QByteArray& file, qsizetype size)
 {
-    const qsizetype sos = file.indexOf(QByteArray("\xFF\xDA", 2));
-    ASSERT_GT(sos, 0);
-    const qsizetype data = sos + 2 + (uchar(file[sos + 2]) << 8 | uchar(file[sos + 3]));
+    const std::optional<jpeg_surgery::Segment> scan = jpeg_surgery::First(file, {0xDA});
+    ASSERT_TRUE(scan);
+    const qsizetype data = jpeg_surgery::DataStart(file, *scan);
     if (file.size() < size)
         file.insert(data, QByteArray(size - file.size(), '\0'));
 }
@@ -334,18 +321,19 @@ TEST_F(JpegReader, DamagedAndUnshowableFilesFailWithTheDecodersNumber)
     const QByteArray good = cjpeg(Photo(40, 30, 3), {});
 
     QByteArray badHuffman = good;
-    const qsizetype dht = FindSegment(badHuffman, {0xC4});
-    ASSERT_GE(dht, 0);
-    badHuffman[dht + 5] = char(0xFF);  // 255 codes of length 1: more than a table can hold
+    const std::optional<jpeg_surgery::Segment> dht = jpeg_surgery::First(badHuffman, {0xC4});
+    ASSERT_TRUE(dht);
+    badHuffman[dht->start + 5] = char(0xFF);  // 255 codes of length 1: more than a table can hold
 
-    const qsizetype sos = good.indexOf(QByteArray("\xFF\xDA", 2));
-    ASSERT_GT(sos, 0);
+    const std::optional<jpeg_surgery::Segment> scan = jpeg_surgery::First(good, {0xDA});
+    ASSERT_TRUE(scan);
+    const qsizetype sos = scan->start;
 
     // The first component takes quantisation table 3, which the file does not define.
     QByteArray undefinedTable = good;
-    const qsizetype sof = FindSegment(undefinedTable, {0xC0});
-    ASSERT_GE(sof, 0);
-    undefinedTable[sof + 12] = char(3);
+    const std::optional<jpeg_surgery::Segment> frame = jpeg_surgery::First(undefinedTable, {0xC0});
+    ASSERT_TRUE(frame);
+    undefinedTable[frame->start + 12] = char(3);
 
     const Raster twoChannels = Photo(32, 16, 2);
     const QByteArray twoComponents = Compress(twoChannels.data, 32, 16, 2, JCS_UNKNOWN, JCS_UNKNOWN, false);
@@ -421,8 +409,7 @@ qsizetype DataPayingFor(long long pixels)
 // file's entropy-coded data, restart markers included.
 qsizetype ScanDataOf(const QByteArray& file)
 {
-    const qsizetype sos = file.indexOf(QByteArray("\xFF\xDA", 2));
-    return file.size() - 2 - (sos + 2 + (uchar(file[sos + 2]) << 8 | uchar(file[sos + 3])));
+    return file.size() - 2 - jpeg_surgery::DataStart(file, *jpeg_surgery::First(file, {0xDA}));
 }
 
 // Whether the file is decoded at its claimed size, at a scale small enough to be quick (the
@@ -483,14 +470,15 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     // A restart marker or a stuffed zero between segments stands alone: the decoder passes over
     // it, and so must the count.
     QByteArray strayRestart = small;
-    strayRestart.insert(strayRestart.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\xD0", 2));
+    const qsizetype firstScan = jpeg_surgery::First(small, {0xDA})->start;
+    strayRestart.insert(firstScan, QByteArray("\xFF\xD0", 2));
     QByteArray strayZero = small;
-    strayZero.insert(strayZero.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\xFF\x00", 2));
+    strayZero.insert(firstScan, QByteArray("\xFF\x00", 2));
     const QByteArray cutInScan = small.chopped(20);
     // A segment claiming length 0, its length bytes on either side of the count's first 64 KiB
     // read: the decoder skips nothing for it, and so must the count, never going back.
     QByteArray zeroLength = small;
-    const qsizetype commentAt = small.indexOf(QByteArray("\xFF\xDA", 2));
+    const qsizetype commentAt = firstScan;
     const qsizetype commentLength = 65533 - commentAt;
     zeroLength.insert(commentAt, QByteArray("\xFF\xFE", 2) + char(commentLength >> 8) + char(commentLength & 0xFF)
                                      + QByteArray(commentLength - 2, 'c') + QByteArray("\xFF\xE1\0\0", 4));
@@ -534,6 +522,57 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     }
 }
 
+// Bytes this process has read from files so far.
+long long BytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = -1;
+    while (io >> key >> value && key != "rchar:") {
+    }
+    return value;
+}
+
+TEST_F(JpegReader, HolesOfASparseFileAreNeitherReadNorCounted)
+{
+    // A 16000 x 16000 header with 30 KB of scan data and 3 GB of hole: were the hole read and
+    // counted, it would pay for the 768 MB of pixels.
+    QByteArray claimed = cjpeg(Photo(40, 30, 3), {});
+    PatchFrameSize(claimed, 16000, 16000);
+    // The data ends where a block of the file does, so the hole takes every byte after it.
+    PadFirstScan(claimed, (claimed.size() + 30000) / 4096 * 4096 + 2);
+    const qint64 hole = 3LL << 30;
+    struct Case {
+        const char* name;
+        QByteArray before;
+        QByteArray after;
+    };
+    const Case cases[] = {
+        {"in the scan", claimed.chopped(2), claimed.right(2)},
+        {"before the first segment", claimed.left(2), claimed.mid(2)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile file(path("sparse.jpg"));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        ASSERT_EQ(file.write(c.before), c.before.size());
+        ASSERT_TRUE(file.resize(c.before.size() + hole) && file.seek(file.size()));
+        ASSERT_EQ(file.write(c.after), c.after.size());
+        file.close();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+        const long long readBefore = BytesRead();
+        EXPECT_EQ(EntropyCodedBytes(file, 1LL << 40), ScanDataOf(claimed));
+        std::string outcome = "decoded";
+        try {
+            DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64));
+        } catch (const Failure& failure) {
+            outcome = failure.what();
+        }
+        EXPECT_EQ(outcome, kOutOfResources);
+        EXPECT_LT(BytesRead() - readBefore, 1 << 20);
+    }
+}
+
 TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
 {
     // A long progression of a small 4:4:4 picture, claimed at 2048 x 2048: each of its 278
@@ -548,10 +587,13 @@ TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
 
     // The same with its second scan sent twice: a file that codes again what it has coded.
     QByteArray repeated = progression;
-    const qsizetype second = repeated.indexOf(QByteArray("\xFF\xDA", 2), repeated.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
-    const qsizetype third = repeated.indexOf(QByteArray("\xFF\xDA", 2), second + 2);
-    ASSERT_GT(third, second);
-    repeated.insert(third, repeated.mid(second, third - second));
+    std::vector<jpeg_surgery::Segment> scans;
+    for (const jpeg_surgery::Segment& segment : jpeg_surgery::Segments(repeated)) {
+        if (segment.marker == 0xDA)
+            scans.push_back(segment);
+    }
+    ASSERT_GE(scans.size(), 3u);
+    repeated.insert(scans[2].start, repeated.mid(scans[1].start, scans[1].end - scans[1].start));
 
     struct Case {
         const char* name;

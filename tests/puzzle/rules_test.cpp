@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -116,6 +117,14 @@ TEST(NewGame, CutsTheGridAndLeavesHigherEntriesAlone)
             EXPECT_EQ(f.PieceOrder[k], 77);
             EXPECT_EQ(f.PieceLeft[k], -5);
         }
+    }
+    // A grid the tables cannot hold starts nothing and writes nothing.
+    for (int side : {10, 0, 65536}) {
+        GameFields f = StartedFields();
+        f.GridSide = side;
+        EXPECT_THROW(puzzle::StartNewGame(f, 480, 360), std::out_of_range) << side;
+        EXPECT_EQ(f.Playing, 0) << side;
+        EXPECT_EQ(f.PieceCount, 4) << side;
     }
 }
 
