@@ -14,6 +14,10 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo --preserve-env=MOZARIO_DEBIAN13_ROOT,CI "$0" "$@"
 fi
 scripts/setup.sh root
+# One run at a time uses the root.
+mkdir -p "$(dirname "$root")"
+exec 9>"$root.lock"
+flock 9
 
 if [ ! -e "$root/.mozario-root" ]; then
   # The host's own archive (the first main component that is not an update or security one).
