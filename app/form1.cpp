@@ -7,11 +7,13 @@
 #include "puzzle/random.h"
 
 #include <QApplication>
+#include <QExposeEvent>
 #include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QMenuBar>
 #include <QPalette>
+#include <QWindow>
 #include <span>
 #include <stdexcept>
 
@@ -329,12 +331,43 @@ void TForm1::Exit1Click(QObject*)
     close();
 }
 
+namespace {
+
+// The busy cursor over the program's windows while it lives, so a step that handles no event
+// for a while shows that it works. It goes back on every way out, failures included, before the
+// error box shows.
+class BusyCursor {
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+// Puts the window's pixels on the screen again now, as the expose after a closed dialog would
+// once the event loop handles it. Where no compositor keeps a window's pixels, the screen shows
+// the closed dialog until then. Only the window's own paint runs: no input, no timer.
+void ShowAnew(QWidget* window)
+{
+    QWindow* handle = window->windowHandle();
+    if (!handle || !handle->isExposed())
+        return;
+    QExposeEvent exposed{QRegion(window->rect())};
+    QCoreApplication::sendEvent(handle, &exposed);
+}
+
+}  // namespace
+
 void TForm1::N4Click(QObject*)
 {
-    std::optional<QString> chosen;
-    if (OpenPictureDialog1->Execute())
-        chosen = OpenPictureDialog1->FileName;
-    TakePicture(chosen);
+    if (!OpenPictureDialog1->Execute()) {
+        TakePicture(std::nullopt);
+        return;
+    }
+    // Reading a camera's photo takes a while, in which no event is handled.
+    const BusyCursor busy;
+    ShowAnew(this);
+    TakePicture(OpenPictureDialog1->FileName);
 }
 
 void TForm1::TakePicture(const std::optional<QString>& fileName)

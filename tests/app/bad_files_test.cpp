@@ -15,14 +15,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QFileDialog>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -329,22 +332,91 @@ TEST_F(BadFiles, FileWithoutReadPermission)
     }
 }
 
-TEST_F(BadFiles, TheMenuCommandShowsTheMessageInTheErrorBox)
+// What the window saw each time it was asked to show itself anew: whether the busy cursor was
+// up and the source still held the picture from before the load.
+struct ShowSeen {
+    bool busy;
+    bool oldSource;
+};
+
+class ShowWatch : public QObject {
+public:
+    ShowWatch(TForm1* form, const pictures::Picture& before) : form_(form), before_(before)
+    {
+        form->windowHandle()->installEventFilter(this);
+    }
+    ~ShowWatch() override { form_->windowHandle()->removeEventFilter(this); }
+
+    bool armed = false;
+    std::vector<ShowSeen> seen;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (armed && event->type() == QEvent::Expose) {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            seen.push_back({cursor && cursor->shape() == Qt::WaitCursor,
+                            form_->Image2->Picture().storage() == before_.storage()});
+        }
+        return false;
+    }
+
+private:
+    TForm1* form_;
+    pictures::Picture before_;
+};
+
+// The command as the player runs it: once the dialog has closed, the window shows itself anew
+// before the file is read, with the busy cursor up; the cursor is back when the picture is in, and
+// before the error box shows when it is not.
+TEST_F(BadFiles, TheMenuCommandShowsItIsWorkingAndTheMessageInTheErrorBox)
 {
-    const QString path = Write(QStringLiteral("CAT.BMP"), Q(Good24().build()));
-    const Before before = Take();
-    QString shown;
-    // The player types the file's name into the dialog; the error box follows.
-    modal::WhenOpen<QFileDialog>([&](QFileDialog* dialog) {
-        modal::TypeAndConfirm(dialog, path);
-        modal::WhenOpen<QMessageBox>([&](QMessageBox* box) {
-            shown = box->text();
-            box->accept();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const struct {
+        const char* name;
+        QString path;
+        std::string message;  // empty: the file loads
+    } rows[] = {
+        {"loads", Write(QStringLiteral("cat.bmp"), Q(bmp_file::Picture(64, 48, 24).build())), ""},
+        {"fails", Write(QStringLiteral("CAT.BMP"), Q(Good24().build())), JpegError(52) + "."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Before before = Take();
+        ShowWatch watch(form.get(), before.source);
+        QString shown;
+        bool busyAtBox = true;
+        // The player types the file's name into the dialog; the error box follows a failure.
+        modal::WhenOpen<QFileDialog>([&](QFileDialog* dialog) {
+            modal::TypeAndConfirm(dialog, row.path);
+            watch.armed = true;
+            if (row.message.empty())
+                return;
+            modal::WhenOpen<QMessageBox>([&](QMessageBox* box) {
+                shown = box->text();
+                busyAtBox = QGuiApplication::overrideCursor() != nullptr;
+                box->accept();
+            });
         });
-    });
-    form->N4->Action()->trigger();
-    EXPECT_EQ(shown, QString::fromStdString(JpegError(52) + "."));
-    ExpectUnchanged(before);
+        form->N4->Action()->trigger();
+        EXPECT_TRUE(std::any_of(watch.seen.begin(), watch.seen.end(),
+                                [](const ShowSeen& p) { return p.busy && p.oldSource; }))
+            << "not shown anew with the busy cursor before the file was read";
+        EXPECT_TRUE(std::none_of(watch.seen.begin(), watch.seen.end(),
+                                 [](const ShowSeen& p) { return p.busy && !p.oldSource; }));
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        if (row.message.empty()) {
+            EXPECT_EQ(form->Image2->Picture().width(), 64);
+            EXPECT_EQ(form->Game.Playing, 0);
+            form->N2Click(nullptr);
+            form->Image1MouseDown(form->Image1, puzzle::MouseButton::Left, 10, 10);
+        } else {
+            EXPECT_EQ(shown, QString::fromStdString(row.message));
+            EXPECT_FALSE(busyAtBox);
+            ExpectUnchanged(before);
+        }
+    }
 }
 
 }  // namespace
