@@ -83,9 +83,6 @@ const QString& CameraJpeg()
 void JustLoaded(TForm1* form)
 {
     form->TakePicture(CameraJpeg());
-    // The storage that the last round's pictures gave back is let go by asking for another
-    // size, as a process that has loaded nothing of this size yet holds none.
-    pictures::NewImage(4000, 1000, QImage::Format_BGR888);
     malloc_trim(0);
 }
 
