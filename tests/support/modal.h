@@ -48,7 +48,7 @@ void WhenOpen(std::function<void(T*)> action)
 inline void Activate(QWidget* window)
 {
     window->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }));
 }
 
 inline QLineEdit* FileNameEdit(QFileDialog* dialog)
