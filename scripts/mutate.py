@@ -15,6 +15,7 @@ import argparse
 import os
 import random
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -310,8 +311,10 @@ def main():
     build_dir = (ROOT / args.build_dir).resolve()
     log_path = build_dir / "mutate.log"
     if not (build_dir / "CMakeCache.txt").exists():
+        # ccache only speeds up a rebuilt folder; the check does not need it.
+        launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                        "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DMOZARIO_PROGRAM_TESTS=OFF"],
+                        *launcher, "-DMOZARIO_PROGRAM_TESTS=OFF"],
                        check=True, stdout=subprocess.DEVNULL)
     targets = sorted({t for f in files for t in tests_for(f)}, key=["puzzle_tests", "pictures_tests", "app_tests"].index)
 
