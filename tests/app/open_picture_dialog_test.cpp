@@ -169,6 +169,8 @@ TEST(PictureFit, KeepsProportionsAndCentres)
         {"small picture is enlarged", {10, 10}, {0, 0, 40, 20}, {10, 0, 20, 20}},
         {"offset area", {480, 360}, {5, 5, 100, 100}, {5, 17, 100, 75}},
         {"very thin picture keeps one pixel", {10000, 1}, {0, 0, 100, 100}, {0, 49, 100, 1}},
+        {"height rounded to the nearest pixel (39.6)", {5, 2}, {0, 0, 99, 99}, {0, 29, 99, 40}},
+        {"width rounded to the nearest pixel (39.6)", {2, 5}, {0, 0, 99, 99}, {29, 0, 40, 99}},
         {"empty picture", {0, 0}, {0, 0, 100, 100}, {}},
         {"empty area", {10, 10}, {0, 0, 0, 0}, {}},
     };
@@ -614,6 +616,12 @@ TEST_F(OpenPictureDialogTest, SizeTypeAndDateReadWholeAtTheOpeningSize)
                     << " px for " << wanted(column) << " at " << header->sectionViewportPosition(column) << " in "
                     << tree->viewport()->width();
             }
+            // A wider dialog gives its room to the names.
+            const int narrower = header->sectionSize(0);
+            fd->resize(fd->width() + 100, fd->height());
+            EXPECT_TRUE(QTest::qWaitFor([&] { return header->sectionSize(0) > narrower; }, 5000))
+                << locale.name().toStdString() << ": names " << narrower << " px";
+            EXPECT_EQ(header->length(), tree->viewport()->width()) << locale.name().toStdString();
             // The player may still drag the type and date columns wider, and they stay so; the
             // list then scrolls sideways and the names keep their width.
             QWidget* handles = header->viewport();
