@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QLabel>
+#include <QLayout>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QLocale>
@@ -346,6 +347,12 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     EXPECT_FALSE(PreviewEnabled(&pane));
     EXPECT_EQ(PictureText(&pane), noPicture);
     EXPECT_EQ(PreviewButton(&pane)->toolTip(), QStringLiteral("プレビュー"));
+    // The caption with the button at its right, the picture below both.
+    pane.resize(220, 300);
+    pane.layout()->activate();
+    const QRect caption = pane.findChild<QLabel*>()->geometry(), button = PreviewButton(&pane)->geometry();
+    EXPECT_GT(button.left(), caption.right());
+    EXPECT_GT(pane.findChild<picture_dialog::PictureView*>()->geometry().top(), std::max(caption.bottom(), button.bottom()));
 }
 
 TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
