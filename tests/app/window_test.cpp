@@ -102,6 +102,9 @@ TEST_F(Window, StartsWithTheBuiltInPictureAndTheLayoutTexts)
     EXPECT_EQ(source.height(), 360);
     EXPECT_EQ(source.bitsPerPixel(), 24);
     EXPECT_EQ(board.storage(), source.storage()) << "the board shares the source's pixels";
+    EXPECT_EQ(form->Image1->grab().toImage().convertToFormat(QImage::Format_RGB32),
+              board.image().convertToFormat(QImage::Format_RGB32))
+        << "the board shows its picture";
     EXPECT_TRUE(form->Image4->Picture().isEmpty());
     EXPECT_EQ(form->Edit1->text(), QStringLiteral("1回目"));
     EXPECT_EQ(form->Edit2->text(), QStringLiteral("ピース数"));
