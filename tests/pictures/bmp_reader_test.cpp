@@ -614,6 +614,16 @@ BmpFile OneByteMoreThanFree(int bpp, std::uint32_t compression, QByteArray pixel
     return f;
 }
 
+BmpFile SixteenBitsBeyondFree(int dataBytes)
+{
+    BmpFile f;
+    f.bpp = 16;
+    f.width = 16384;
+    f.height = 3073;
+    f.pixels = QByteArray(dataBytes, char(0x11));
+    return f;
+}
+
 // The file of a base with one change.
 template <typename Change>
 std::function<QByteArray()> With(BmpFile (*base)(), Change change)
@@ -727,6 +737,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { return OneByteMoreThanFree(1, 0, Bytes({0xFF})).build(); }, kBitmapInvalid},
         BadCase{"RunLengthShortOfItsWorkingSet",
                 [] { return OneByteMoreThanFree(8, 1, Bytes({0})).build(); }, kBitmapInvalid},
+        // Two bytes a pixel: 16384 x 3073 is 96 MiB and 32768 bytes, which 3 bytes of data pay for.
+        BadCase{"SixteenBitRowsPaidForByTheLeastData", [] { return SixteenBitsBeyondFree(3).build(); }, kReads},
+        BadCase{"SixteenBitRowsOneByteShort", [] { return SixteenBitsBeyondFree(2).build(); }, kBitmapInvalid},
         BadCase{"SparseRunLengthTwelveMegapixels",
                 [] {
                     BmpFile f = TwelveMegapixels();
