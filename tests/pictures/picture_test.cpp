@@ -465,6 +465,9 @@ TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
         // Three colours join a 16-entry table; too many for any table widen the picture.
         {"other table", Indexed8(40, 40, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)}),
          Indexed8(40, 40, GreyTable(16), 4), QRect(5, 5, 10, 10), QRect(0, 0, 10, 10), 8},
+        // Black and white are the grey table's first and last entries: nothing to add.
+        {"colours the table has", Indexed8(40, 40, {qRgb(0, 0, 0), qRgb(255, 255, 255)}),
+         Indexed8(40, 40, GreyTable(16), 4), QRect(5, 5, 10, 10), QRect(0, 0, 10, 10), 4},
         {"many colours", Picture(image, 24), Indexed8(40, 40, GreyTable(200)), QRect(0, 0, 30, 30),
          QRect(10, 10, 30, 30), 32},
         // What the source rectangle holds beyond the picture leaves the target as it was.
@@ -611,8 +614,10 @@ TEST(PictureBasics, EmptyPictureIgnoresDrawing)
     EXPECT_TRUE(empty.isEmpty());
 
     Picture target = Picture::Blank(4, 4);
+    const Picture sharing = target;
     target.copyRect(QRect(0, 0, 4, 4), empty, QRect(0, 0, 4, 4));
     EXPECT_EQ(target.pixel(1, 1), 0x00FFFFFFu);
+    EXPECT_EQ(target.storage(), sharing.storage()) << "a copy of nothing made a private copy";
 }
 
 }  // namespace
