@@ -18,6 +18,7 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace pictures {
 namespace {
@@ -99,6 +100,24 @@ TEST_F(Loading, BmpNameReadsABitmap)
     EXPECT_EQ(picture.width(), 3);
     EXPECT_EQ(picture.height(), 2);
     EXPECT_EQ(picture.bitsPerPixel(), 24);
+}
+
+TEST_F(Loading, AFileOpenedAsTheFirstDescriptorLoads)
+{
+    // Started with its standard input closed, the program's next open takes descriptor 0.
+    const QString name = write("cat.bmp", TinyBitmap());
+    const int input = dup(0);
+    ASSERT_GE(input, 0);
+    close(0);
+    std::string outcome;
+    try {
+        outcome = std::to_string(LoadPictureFile(name).width());
+    } catch (const Failure& failure) {
+        outcome = failure.what();
+    }
+    dup2(input, 0);
+    close(input);
+    EXPECT_EQ(outcome, "3");
 }
 
 TEST_F(Loading, OnlyTheExactLowerCaseBmpGoesToTheBitmapReader)
