@@ -49,6 +49,7 @@ using Window = WindowFixture;
 TEST_F(Window, TitleClientAreaAndLayout)
 {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("モザリオ"));
+    EXPECT_EQ(form->pos(), QPoint(198, 87)) << "the frame's top left on the screen";
     EXPECT_EQ(form->centralWidget()->size(), QSize(492, 554));
     EXPECT_EQ(form->centralWidget()->mapTo(form.get(), QPoint(0, 0)).y(), form->menuBar()->height());
     EXPECT_FALSE(form->menuBar()->isNativeMenuBar());
@@ -91,6 +92,7 @@ TEST_F(Window, TitleClientAreaAndLayout)
         EXPECT_EQ(QFontInfo(font).family().toStdString(), row.face) << "the face is installed";
         EXPECT_EQ(font.pixelSize(), row.pixels);
         EXPECT_EQ(font.bold(), row.bold);
+        EXPECT_TRUE(font.styleStrategy() & QFont::PreferAntialias) << "smoothed whatever the desktop's default";
     }
 }
 
