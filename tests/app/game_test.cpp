@@ -3,6 +3,8 @@
 #include "puzzle/random.h"
 #include "tests/support/fake_clock.h"
 
+#include <QImage>
+#include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -57,6 +59,16 @@ protected:
         return true;
     }
 
+    // Whether the window, as the platform holds it for the screen, shows the board's picture:
+    // a change must also repaint it.
+    bool ScreenShowsBoard()
+    {
+        const QRect board(form->Image1->mapTo(form.get(), QPoint(0, 0)), form->Image1->size());
+        const QImage shown = form->screen()->grabWindow(form->winId()).toImage().copy(board);
+        return shown.convertToFormat(QImage::Format_RGB32) ==
+               form->Image1->Picture().image().convertToFormat(QImage::Format_RGB32);
+    }
+
     // Plays the game to its end with the fewest exchanges, each followed by its redraw.
     int Solve()
     {
@@ -91,6 +103,7 @@ TEST_F(Game, NewGameShowsTheShuffledBoardAndThePreview)
     EXPECT_EQ(form->Edit2->text(), QStringLiteral("ピース数"));
     EXPECT_TRUE(form->Timer1->Enabled());
     EXPECT_TRUE(BoardShowsOrder());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenShowsBoard(); }, 2000));
     EXPECT_EQ(form->Image4->Picture().storage(), form->Image2->Picture().storage());
     EXPECT_EQ(form->Image1->Picture().storage(), form->Image3->Picture().storage());
 

@@ -35,7 +35,7 @@ void ExitWith(bool cond, const char* why)
 
 }  // namespace
 
-TEST(StartupDeathTest, JpegFilesShowInThePaneWhileTheProgramIsSetUp)
+TEST(StartupDeathTest, JpegFilesShowInThePaneAndStockTextsAreJapaneseWhileTheProgramIsSetUp)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const auto showPhoto = [] {
@@ -54,6 +54,8 @@ TEST(StartupDeathTest, JpegFilesShowInThePaneWhileTheProgramIsSetUp)
             ProgramSetup setup(App());
             pane.ShowFile(photo);
             shown = caption() == QStringLiteral(" (64x48)");
+            if (QCoreApplication::translate("QPlatformTheme", "Cancel") != QStringLiteral("キャンセル"))
+                ExitWith(false, "the toolkit's own texts are not in Japanese after start-up");
         }
         ExitWith(shown, "the pane showed nothing for a JPEG file after start-up");
     };
