@@ -553,6 +553,9 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
             ClickFile(fd, Pic("c.jpg"));
             EXPECT_EQ(modal::FileNameEdit(fd)->text(), QStringLiteral("c.jpg"));
             EXPECT_EQ(Caption(pane), QStringLiteral(" (40x30)"));
+            // The name box names the clicked file: the list keeps it selected.
+            const QModelIndexList selected = fd->findChild<QTreeView*>(QStringLiteral("treeView"))->selectionModel()->selectedRows();
+            EXPECT_TRUE(selected.size() == 1 && selected.first().data(QFileSystemModel::FilePathRole) == Pic("c.jpg"));
             QTest::keyClicks(modal::FileNameEdit(fd), row.typed);
             EXPECT_EQ(Caption(pane), row.caption) << row.typed.toStdString();
             EXPECT_EQ(PictureText(pane), row.caption == none ? QStringLiteral("(なし)") : QString()) << row.typed.toStdString();
