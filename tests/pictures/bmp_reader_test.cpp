@@ -330,7 +330,10 @@ INSTANTIATE_TEST_SUITE_P(
         MaskCase{"ThirtyTwoFiveBitChannels", 32, 40, {0x7C00, 0x03E0, 0x001F}, {0x7C00, 0x03E0, 0x001F, 0xFFFF8000},
                  {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0)}},
         MaskCase{"ThirtyTwoSwappedBytes", 32, 108, {0x000000FF, 0x0000FF00, 0x00FF0000}, {0x000000FF, 0x00123456},
-                 {C(255, 0, 0), C(0x56, 0x34, 0x12)}}),
+                 {C(255, 0, 0), C(0x56, 0x34, 0x12)}},
+        // Standard red and green, blue in the top byte: not the plain layout.
+        MaskCase{"ThirtyTwoBlueOnTop", 32, 40, {0x00FF0000, 0x0000FF00, 0xFF000000}, {0xFF000000, 0x12345678},
+                 {C(0, 0, 255), C(0x34, 0x56, 0x12)}}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
