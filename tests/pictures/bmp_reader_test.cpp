@@ -331,9 +331,11 @@ INSTANTIATE_TEST_SUITE_P(
                  {C(255, 0, 0), C(0, 255, 0), C(0, 0, 255), C(0, 0, 0)}},
         MaskCase{"ThirtyTwoSwappedBytes", 32, 108, {0x000000FF, 0x0000FF00, 0x00FF0000}, {0x000000FF, 0x00123456},
                  {C(255, 0, 0), C(0x56, 0x34, 0x12)}},
-        // Standard red and green, blue in the top byte: not the plain layout.
+        // Standard red and green, blue elsewhere or narrower: not the plain layout.
         MaskCase{"ThirtyTwoBlueOnTop", 32, 40, {0x00FF0000, 0x0000FF00, 0xFF000000}, {0xFF000000, 0x12345678},
-                 {C(0, 0, 255), C(0x34, 0x56, 0x12)}}),
+                 {C(0, 0, 255), C(0x34, 0x56, 0x12)}},
+        MaskCase{"ThirtyTwoSevenBitBlue", 32, 40, {0x00FF0000, 0x0000FF00, 0x000000FE}, {0x000000FE, 0x00000003},
+                 {C(0, 0, 255), C(0, 0, 2)}}),
     RowName);
 
 // ---------------------------------------------------------------------------------------------
