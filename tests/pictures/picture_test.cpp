@@ -293,7 +293,7 @@ TEST_P(PictureFormatTest, WideLinesCoverThePixelsWithinHalfTheWidth)
     const struct {
         QPoint from, to;
         int width;
-    } lines[] = {{{10, 20}, {30, 20}, 6}, {{40, 30}, {40, 10}, 6}, {{6, 30}, {33, 9}, 5}};
+    } lines[] = {{{10, 20}, {30, 20}, 6}, {{40, 30}, {40, 10}, 6}, {{6, 30}, {33, 9}, 5}, {{8, 12}, {50, 13}, 6}};
     for (const auto& line : lines) {
         Picture p = before;
         p.setPenColour(pictures::kRed);
@@ -614,6 +614,8 @@ TEST(PictureBasics, EmptyPictureIgnoresDrawing)
     EXPECT_TRUE(empty.isEmpty());
 
     Picture target = Picture::Blank(4, 4);
+    for (const QPoint outside : {QPoint(4, 0), QPoint(0, 4), QPoint(-1, 2), QPoint(2, -1)})
+        EXPECT_EQ(target.pixel(outside.x(), outside.y()), 0u) << outside.x() << "," << outside.y();
     const Picture sharing = target;
     target.copyRect(QRect(0, 0, 4, 4), empty, QRect(0, 0, 4, 4));
     EXPECT_EQ(target.pixel(1, 1), 0x00FFFFFFu);
