@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -107,19 +109,83 @@ bool InCapsule(qint64 ax, qint64 ay, qint64 bx, qint64 by, qint64 width, qint64 
 
 }  // namespace
 
-QImage NewImage(int width, int height, QImage::Format format)
+namespace {
+
+constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
+
+// The storage of large pictures that have been let go, kept for the next picture of the same
+// size. A copy made as an exchange is redrawn then finds pages already in use: given back to
+// the heap, the block would be nibbled by small allocations and the next copy would have to
+// take pages never touched, which cost far more than the copy itself.
+struct Storage {
+    uchar* bytes;
+    qsizetype size;
+};
+constexpr std::size_t kSparesKept = 2;
+
+std::vector<Storage>& Spares()
 {
-    QImage image(width, height, format);
+    static std::vector<Storage> spares;
+    return spares;
+}
+
+void KeepOrFree(void* info)
+{
+    auto* storage = static_cast<Storage*>(info);
+    std::vector<Storage>& spares = Spares();
+    if (spares.size() < kSparesKept)
+        spares.push_back(*storage);
+    else
+        std::free(storage->bytes);
+    delete storage;
+}
+
+// A spare of exactly this size, or fresh storage; spares of other sizes go back to the heap.
+uchar* TakeStorage(qsizetype size)
+{
+    std::vector<Storage>& spares = Spares();
+    uchar* taken = nullptr;
+    for (const Storage& spare : spares) {
+        if (!taken && spare.size == size)
+            taken = spare.bytes;
+        else
+            std::free(spare.bytes);
+    }
+    spares.clear();
+    if (taken)
+        return taken;
+    auto* bytes = static_cast<uchar*>(std::malloc(std::size_t(size)));
 #ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
-    if (!image.isNull() && image.sizeInBytes() >= qsizetype(4 * kLargePage)) {
-        const auto begin = reinterpret_cast<std::uintptr_t>(image.bits());
+    if (bytes) {
+        const auto begin = reinterpret_cast<std::uintptr_t>(bytes);
         const std::uintptr_t from = (begin + kLargePage - 1) & ~(kLargePage - 1);
-        const std::uintptr_t to = (begin + std::uintptr_t(image.sizeInBytes())) & ~(kLargePage - 1);
+        const std::uintptr_t to = (begin + std::uintptr_t(size)) & ~(kLargePage - 1);
         // Only advice: where the system has no large pages the picture works as before.
-        madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+        if (to > from)
+            madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
     }
 #endif
+    return bytes;
+}
+
+}  // namespace
+
+QImage NewImage(int width, int height, QImage::Format format)
+{
+    // Rows padded to 32 bits, as the toolkit lays them out itself.
+    const qint64 bytesPerLine = width > 0 ? (qint64(width) * BytesPerPixel(format) + 3) / 4 * 4 : 0;
+    const qint64 size = height > 0 ? bytesPerLine * height : 0;
+    if (size < qint64(4 * kLargePage) || bytesPerLine > std::numeric_limits<int>::max() || size / height != bytesPerLine)
+        return QImage(width, height, format);
+    uchar* bytes = TakeStorage(qsizetype(size));
+    if (!bytes)
+        return QImage();
+    auto* storage = new Storage{bytes, qsizetype(size)};
+    QImage image(bytes, width, height, qsizetype(bytesPerLine), format, KeepOrFree, storage);
+    if (image.isNull()) {
+        KeepOrFree(storage);
+        return QImage();
+    }
     return image;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <memory>
 #include <vector>
 
 using pictures::Colour;
@@ -535,6 +536,22 @@ TEST(PictureBasics, OtherFormatsAreStoredAsTheirKin)
         EXPECT_EQ(p.bitsPerPixel(), bits) << in;
         EXPECT_EQ(p.image().format(), stored) << in;
     }
+}
+
+TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
+{
+    const uchar* before = nullptr;
+    {
+        const QImage big = pictures::NewImage(3000, 2000, QImage::Format_BGR888);
+        before = big.constBits();
+    }
+    // Small allocations in between, which would otherwise take the freed block apart.
+    std::vector<std::unique_ptr<char[]>> small;
+    for (int i = 0; i < 1000; ++i)
+        small.push_back(std::make_unique<char[]>(200));
+    const QImage next = pictures::NewImage(3000, 2000, QImage::Format_BGR888);
+    EXPECT_EQ(next.constBits(), before);
+    EXPECT_EQ(next.bytesPerLine(), 9000);
 }
 
 TEST(PictureBasics, BlankTooLargeToAllocateFails)
