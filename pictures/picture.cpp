@@ -123,10 +123,11 @@ struct Storage {
 };
 constexpr std::size_t kSparesKept = 2;
 
+// Never destroyed: the blocks it keeps stay reachable until the process ends.
 std::vector<Storage>& Spares()
 {
-    static std::vector<Storage> spares;
-    return spares;
+    static auto* spares = new std::vector<Storage>;
+    return *spares;
 }
 
 void KeepOrFree(void* info)
