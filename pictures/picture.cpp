@@ -175,8 +175,10 @@ QImage NewImage(int width, int height, QImage::Format format)
 {
     // Rows padded to 32 bits, as the toolkit lays them out itself.
     const qint64 bytesPerLine = width > 0 ? (qint64(width) * BytesPerPixel(format) + 3) / 4 * 4 : 0;
-    const qint64 size = height > 0 ? bytesPerLine * height : 0;
-    if (size < qint64(4 * kLargePage) || bytesPerLine > std::numeric_limits<int>::max() || size / height != bytesPerLine)
+    if (height <= 0 || bytesPerLine > std::numeric_limits<int>::max())
+        return QImage(width, height, format);
+    const qint64 size = bytesPerLine * height;  // below 2^62: no overflow
+    if (size < qint64(4 * kLargePage))
         return QImage(width, height, format);
     uchar* bytes = TakeStorage(qsizetype(size));
     if (!bytes)
