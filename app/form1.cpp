@@ -1,6 +1,7 @@
 #include "app/form1.h"
 
 #include "app/error_box.h"
+#include "app/idle_warm_up.h"
 #include "app/readable.h"
 #include "pictures/bmp_reader.h"
 #include "pictures/loading.h"
@@ -158,6 +159,7 @@ void TForm1::CreateComponents(Clock& clock)
 
     Timer1 = new TTimer(this, clock);
     Timer1->SetInterval(1000);
+    WarmUp = new IdleWarmUp(this);
     Timer2 = new TTimer(this, clock);
     Timer2->SetInterval(100);
 }
@@ -380,6 +382,7 @@ void TForm1::TakePicture(const std::optional<QString>& fileName)
     Image1->SetPicture(Image3->Picture());
     Image4->SetPicture(Image2->Picture());
     puzzle::ResetForNewPicture(Game);
+    WarmUp->Start(Image2->Picture());
 }
 
 void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x, int y)

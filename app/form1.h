@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+class IdleWarmUp;
+
 class TForm1 : public QMainWindow {
 public:
     // The timers tick on `clock`.
@@ -84,6 +86,8 @@ private:
     void TimeLimitClick(TMenuItem* item);
     void FrameCell(int cell, std::uint32_t colour);
     void ShowBanner(const Banner& banner);
+
+    IdleWarmUp* WarmUp = nullptr;  // readies the storage of a picture's first copies
 };
 
 // The one main window; set before its construction begins.

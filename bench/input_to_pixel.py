@@ -6,12 +6,15 @@ Each round starts the program afresh, sets 81 pieces, loads the photo through th
 then plays: the first New game, the first press (its red frame), an exchange, a later press
 after the exchange's redraw, and a later New game.  The later press and New game are the same
 work on memory already in use, so the first ones are shown against them.  The load is shown
-against `djpeg -dct float -ppm` on the same file, timed in the same round.  Times are the
-median of the rounds.  The timed inputs go to the server through its XTEST extension on a
-connection of this script's own: starting xdotool takes longer than most of what is timed.
+against `djpeg -dct float -ppm` on the same file, timed in the same round, and the program's
+peak memory is read at the end of each round.  The first move comes `--pause` seconds after the
+photo shows, as a player's would; with 0 it also pays for whatever the program had left to ready
+between events.  Times are the median of the rounds.  The timed inputs go to the server through
+its XTEST extension on a connection of this script's own: starting xdotool takes longer than
+most of what is timed.
 
 Usage: bench/input_to_pixel.py build/app/mozario [--size 8000x6000] [--progressive]
-           [--rounds 5] [--photo FILE]
+           [--rounds 5] [--pause 1] [--photo FILE]
 Run it on a quiet machine: anything else running shows in the figures.
 """
 
@@ -109,7 +112,7 @@ def timed(action, changed, what, timeout=60):
     return (time.monotonic() - start) * 1000
 
 
-def one_round(executable, photo, builtin, work_dir):
+def one_round(executable, photo, builtin, work_dir, pause):
     xserver = XServer(SCREEN[0], SCREEN[1], work_dir)
     app = fake = None
     try:
@@ -124,6 +127,7 @@ def one_round(executable, photo, builtin, work_dir):
         strip = lambda: app.grab(BOARD_X, BOARD_Y + BOARD_H // 2, BOARD_W, 1)  # noqa: E731
         figures = {"load": timed(lambda: fake.key(RETURN), lambda: greenish(strip()), "the photo")}
         wait_until(lambda: not any(w[0] == dialog for w in app.dialogs()), 10, "the dialog to close")
+        time.sleep(pause)  # the player looks at the photo before the first move
 
         def new_game():
             before = strip().rgb
@@ -160,7 +164,9 @@ def one_round(executable, photo, builtin, work_dir):
         app.press_board(20 % 9 * cell_w + cell_w // 2, 20 // 9 * cell_h + cell_h // 2, 3)
         settled()
         figures["later New game"] = new_game()
-        return figures
+        with open(f"/proc/{app.proc.pid}/status") as status:
+            peak_kb = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+        return figures, peak_kb / 1024
     finally:
         if fake:
             fake.close()
@@ -181,6 +187,8 @@ def main():
     parser.add_argument("--size", default="8000x6000")
     parser.add_argument("--progressive", action="store_true")
     parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--pause", type=float, default=1.0,
+                        help="seconds between the photo on the screen and the first move (default 1)")
     parser.add_argument("--photo", help="a JPEG file of your own instead of a made-up one")
     args = parser.parse_args()
 
@@ -191,20 +199,23 @@ def main():
         if not args.photo:
             width, height = (int(v) for v in args.size.split("x"))
             make_photo(photo, width, height, args.progressive)
-        rounds = []
+        rounds, peaks = [], []
         for i in range(args.rounds):
-            figures = one_round(executable, photo, builtin, work_dir)
+            figures, peak_mb = one_round(executable, photo, builtin, work_dir, args.pause)
             figures["djpeg"] = djpeg_ms(photo)
             rounds.append(figures)
-            print(f"round {i + 1}: " + ", ".join(f"{k} {v:.0f} ms" for k, v in figures.items()), flush=True)
+            peaks.append(peak_mb)
+            print(f"round {i + 1}: " + ", ".join(f"{k} {v:.0f} ms" for k, v in figures.items()) +
+                  f"; peak memory {peak_mb:.0f} MB", flush=True)
 
     median = {k: statistics.median(r[k] for r in rounds) for k in rounds[0]}
     what = args.photo or f"a made-up {args.size}{' progressive' if args.progressive else ''} photo"
-    print(f"\n{what}, median of {args.rounds} fresh starts:")
+    print(f"\n{what}, first move {args.pause:g} s after the load, median of {args.rounds} fresh starts:")
     for name, reference in (("load", "djpeg"), ("first press", "later press"),
                             ("first New game", "later New game")):
         print(f"  {name:15} {median[name]:7.0f} ms   {reference:15} {median[reference]:7.0f} ms"
               f"   ratio {median[name] / median[reference]:.2f}")
+    print(f"  peak memory {min(peaks):.0f}-{max(peaks):.0f} MB")
     return 0
 
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 namespace pictures {
@@ -112,6 +113,8 @@ bool InCapsule(qint64 ax, qint64 ay, qint64 bx, qint64 by, qint64 width, qint64 
 namespace {
 
 constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
+// Pictures from this size on are camera-sized: their storage is kept and readied.
+constexpr qint64 kKeptFrom = qint64(4 * kLargePage);
 
 // The storage of large pictures that have been let go, kept for the next picture of the same
 // size. A copy made as an exchange is redrawn then finds pages already in use: given back to
@@ -120,7 +123,10 @@ constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
 struct Storage {
     uchar* bytes;
     qsizetype size;
+    qsizetype warmed = 0;  // bytes from the start already written once
 };
+// Two: the board's framed copy and the work picture's composition are the copies a picture
+// taken for a game needs.
 constexpr std::size_t kSparesKept = 2;
 
 // Never destroyed: the blocks it keeps stay reachable until the process ends.
@@ -135,26 +141,26 @@ void KeepOrFree(void* info)
     auto* storage = static_cast<Storage*>(info);
     std::vector<Storage>& spares = Spares();
     if (spares.size() < kSparesKept)
-        spares.push_back(*storage);
+        spares.push_back({storage->bytes, storage->size, storage->size});
     else
         std::free(storage->bytes);
     delete storage;
 }
 
-// A spare of exactly this size, or fresh storage; spares of other sizes go back to the heap.
-uchar* TakeStorage(qsizetype size)
+// Spares of other sizes go back to the heap: pictures of one size at a time are in use.
+void FreeSparesNotOfSize(qsizetype size)
 {
     std::vector<Storage>& spares = Spares();
-    uchar* taken = nullptr;
-    for (const Storage& spare : spares) {
-        if (!taken && spare.size == size)
-            taken = spare.bytes;
-        else
-            std::free(spare.bytes);
-    }
-    spares.clear();
-    if (taken)
-        return taken;
+    std::erase_if(spares, [size](const Storage& spare) {
+        if (spare.size == size)
+            return false;
+        std::free(spare.bytes);
+        return true;
+    });
+}
+
+uchar* FreshStorage(qsizetype size)
+{
     auto* bytes = static_cast<uchar*>(std::malloc(std::size_t(size)));
 #ifdef MADV_HUGEPAGE
     if (bytes) {
@@ -169,16 +175,36 @@ uchar* TakeStorage(qsizetype size)
     return bytes;
 }
 
+// The warmest spare of exactly this size, or fresh storage.
+uchar* TakeStorage(qsizetype size)
+{
+    FreeSparesNotOfSize(size);
+    std::vector<Storage>& spares = Spares();
+    const auto warmest = std::max_element(spares.begin(), spares.end(),
+                                          [](const Storage& a, const Storage& b) { return a.warmed < b.warmed; });
+    if (warmest == spares.end())
+        return FreshStorage(size);
+    uchar* taken = warmest->bytes;
+    spares.erase(warmest);
+    return taken;
+}
+
+// Rows padded to 32 bits, as the toolkit lays them out itself; 0 when a row would not fit an int.
+qint64 BytesPerLine(int width, QImage::Format format)
+{
+    const qint64 bytes = width > 0 ? (qint64(width) * BytesPerPixel(format) + 3) / 4 * 4 : 0;
+    return bytes > std::numeric_limits<int>::max() ? 0 : bytes;
+}
+
 }  // namespace
 
 QImage NewImage(int width, int height, QImage::Format format)
 {
-    // Rows padded to 32 bits, as the toolkit lays them out itself.
-    const qint64 bytesPerLine = width > 0 ? (qint64(width) * BytesPerPixel(format) + 3) / 4 * 4 : 0;
-    if (height <= 0 || bytesPerLine > std::numeric_limits<int>::max())
+    const qint64 bytesPerLine = BytesPerLine(width, format);
+    if (height <= 0 || bytesPerLine == 0)
         return QImage(width, height, format);
     const qint64 size = bytesPerLine * height;  // below 2^62: no overflow
-    if (size < qint64(4 * kLargePage))
+    if (size < kKeptFrom)
         return QImage(width, height, format);
     uchar* bytes = TakeStorage(qsizetype(size));
     if (!bytes)
@@ -190,6 +216,34 @@ QImage NewImage(int width, int height, QImage::Format format)
         return QImage();
     }
     return image;
+}
+
+bool WarmStorage(int width, int height, QImage::Format format, qsizetype budget)
+{
+    const qint64 size = BytesPerLine(width, format) * std::max(height, 0);
+    if (size < kKeptFrom)
+        return false;  // small pictures take no spares: their pages come and go with the heap
+    FreeSparesNotOfSize(qsizetype(size));
+    std::vector<Storage>& spares = Spares();
+    // Memory freed inside the heap, such as a decoder's buffers, goes back to the system first:
+    // it may be too cut up to hold a spare, and the spares must not add to it.
+    if (spares.size() < kSparesKept)
+        malloc_trim(0);
+    while (spares.size() < kSparesKept) {
+        uchar* bytes = FreshStorage(qsizetype(size));
+        if (!bytes)
+            return false;  // no memory to spare: the copies will ask when they are made
+        spares.push_back({bytes, qsizetype(size)});
+    }
+    for (Storage& spare : spares) {
+        const qsizetype slice = std::min(budget, spare.size - spare.warmed);
+        if (slice <= 0)
+            continue;
+        std::memset(spare.bytes + spare.warmed, 0, std::size_t(slice));
+        spare.warmed += slice;
+        budget -= slice;
+    }
+    return std::any_of(spares.begin(), spares.end(), [](const Storage& s) { return s.warmed < s.size; });
 }
 
 Picture::Picture(QImage image, int bitsPerPixel)

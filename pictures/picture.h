@@ -45,6 +45,12 @@ struct DrawingState {
 // is most of the cost of a picture's first write. Readers make their pictures with it too.
 QImage NewImage(int width, int height, QImage::Format format);
 
+// Readies, `budget` bytes at a time, the storage that the first private copies of a picture of
+// this size will take, so that their first write finds pages in use: on this kind of machine
+// a page's first touch costs many times the copy itself. Returns whether work is left; a size
+// too small to keep storage for has none.
+bool WarmStorage(int width, int height, QImage::Format format, qsizetype budget);
+
 class Picture {
 public:
     Picture() = default;  // empty: no bitmap

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <set>
@@ -552,6 +554,36 @@ TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
     const QImage next = pictures::NewImage(3000, 2000, QImage::Format_BGR888);
     EXPECT_EQ(next.constBits(), before);
     EXPECT_EQ(next.bytesPerLine(), 9000);
+}
+
+// Pages of the image the system has not yet given: none once the storage has been warmed.
+qsizetype PagesNotInUse(const QImage& image)
+{
+    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(image.constBits()) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(image.constBits()) + std::uintptr_t(image.sizeInBytes());
+    std::vector<unsigned char> resident((end - begin + page - 1) / page);
+    if (mincore(reinterpret_cast<void*>(begin), end - begin, resident.data()) != 0)
+        return -1;
+    return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
+}
+
+TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)
+{
+    constexpr int kWidth = 3001, kHeight = 2000;  // a size no other test keeps storage for
+    constexpr qsizetype kBudget = qsizetype(1) << 20;
+    EXPECT_FALSE(pictures::WarmStorage(600, 400, QImage::Format_BGR888, kBudget)) << "too small to keep";
+    int steps = 1;
+    while (pictures::WarmStorage(kWidth, kHeight, QImage::Format_BGR888, kBudget))
+        ++steps;
+    const qsizetype size = qsizetype(9004) * kHeight;
+    EXPECT_EQ(steps, (2 * size + kBudget - 1) / kBudget) << "a budget's worth a step, for two copies";
+    const QImage board = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+    const QImage work = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+    const QImage third = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+    EXPECT_EQ(PagesNotInUse(board), 0);
+    EXPECT_EQ(PagesNotInUse(work), 0);
+    EXPECT_GT(PagesNotInUse(third), 2) << "only two are readied";
 }
 
 TEST(PictureBasics, BlankTooLargeToAllocateFails)

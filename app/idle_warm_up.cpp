@@ -1,0 +1,28 @@
+#include "app/idle_warm_up.h"
+
+namespace {
+
+// One large page: a few milliseconds where the system must find and clear it.
+constexpr qsizetype kSlice = qsizetype(2) << 20;
+
+}  // namespace
+
+IdleWarmUp::IdleWarmUp(QObject* owner) : QObject(owner)
+{
+    idle_.setInterval(0);  // runs whenever the event loop has nothing pending
+    connect(&idle_, &QTimer::timeout, this, &IdleWarmUp::Step);
+}
+
+void IdleWarmUp::Start(const pictures::Picture& picture)
+{
+    width_ = picture.width();
+    height_ = picture.height();
+    format_ = picture.image().format();
+    idle_.start();
+}
+
+void IdleWarmUp::Step()
+{
+    if (!pictures::WarmStorage(width_, height_, format_, kSlice))
+        idle_.stop();
+}
