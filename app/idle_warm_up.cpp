@@ -10,19 +10,14 @@ constexpr qsizetype kSlice = qsizetype(2) << 20;
 IdleWarmUp::IdleWarmUp(QObject* owner) : QObject(owner)
 {
     idle_.setInterval(0);  // runs whenever the event loop has nothing pending
-    connect(&idle_, &QTimer::timeout, this, &IdleWarmUp::Step);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        if (!pictures::WarmStorage(kSlice))
+            idle_.stop();
+    });
 }
 
 void IdleWarmUp::Start(const pictures::Picture& picture)
 {
-    width_ = picture.width();
-    height_ = picture.height();
-    format_ = picture.image().format();
+    pictures::ReserveStorage(picture.width(), picture.height(), picture.image().format());
     idle_.start();
-}
-
-void IdleWarmUp::Step()
-{
-    if (!pictures::WarmStorage(width_, height_, format_, kSlice))
-        idle_.stop();
 }

@@ -16,10 +16,5 @@ public:
     void Start(const pictures::Picture& picture);
 
 private:
-    void Step();
-
     QTimer idle_;
-    int width_ = 0;
-    int height_ = 0;
-    QImage::Format format_ = QImage::Format_Invalid;
 };

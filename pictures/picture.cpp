@@ -218,23 +218,29 @@ QImage NewImage(int width, int height, QImage::Format format)
     return image;
 }
 
-bool WarmStorage(int width, int height, QImage::Format format, qsizetype budget)
+void ReserveStorage(int width, int height, QImage::Format format)
 {
     const qint64 size = BytesPerLine(width, format) * std::max(height, 0);
     if (size < kKeptFrom)
-        return false;  // small pictures take no spares: their pages come and go with the heap
+        return;  // small pictures take no spares: their pages come and go with the heap
     FreeSparesNotOfSize(qsizetype(size));
     std::vector<Storage>& spares = Spares();
+    if (spares.size() >= kSparesKept)
+        return;
     // Memory freed inside the heap, such as a decoder's buffers, goes back to the system first:
-    // it may be too cut up to hold a spare, and the spares must not add to it.
-    if (spares.size() < kSparesKept)
-        malloc_trim(0);
+    // it may be too cut up to hold a spare, and the spares must not come on top of it.
+    malloc_trim(0);
     while (spares.size() < kSparesKept) {
         uchar* bytes = FreshStorage(qsizetype(size));
         if (!bytes)
-            return false;  // no memory to spare: the copies will ask when they are made
+            return;  // no memory to spare: the copies will ask when they are made
         spares.push_back({bytes, qsizetype(size)});
     }
+}
+
+bool WarmStorage(qsizetype budget)
+{
+    std::vector<Storage>& spares = Spares();
     for (Storage& spare : spares) {
         const qsizetype slice = std::min(budget, spare.size - spare.warmed);
         if (slice <= 0)

@@ -45,11 +45,13 @@ struct DrawingState {
 // is most of the cost of a picture's first write. Readers make their pictures with it too.
 QImage NewImage(int width, int height, QImage::Format format);
 
-// Readies, `budget` bytes at a time, the storage that the first private copies of a picture of
-// this size will take, so that their first write finds pages in use: on this kind of machine
-// a page's first touch costs many times the copy itself. Returns whether work is left; a size
-// too small to keep storage for has none.
-bool WarmStorage(int width, int height, QImage::Format format, qsizetype budget);
+// Keeps storage for the first two private copies of a picture of this size, not yet written;
+// storage kept for other sizes goes back. WarmStorage then writes it `budget` bytes at a time,
+// so that the copies' first write finds pages in use: on this kind of machine a page's first
+// touch costs many times the copy itself. WarmStorage returns whether any is left to write; a
+// picture too small to keep storage for has none.
+void ReserveStorage(int width, int height, QImage::Format format);
+bool WarmStorage(qsizetype budget);
 
 class Picture {
 public:

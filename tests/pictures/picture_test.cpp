@@ -572,9 +572,11 @@ TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)
 {
     constexpr int kWidth = 3001, kHeight = 2000;  // a size no other test keeps storage for
     constexpr qsizetype kBudget = qsizetype(1) << 20;
-    EXPECT_FALSE(pictures::WarmStorage(600, 400, QImage::Format_BGR888, kBudget)) << "too small to keep";
+    pictures::ReserveStorage(600, 400, QImage::Format_BGR888);
+    EXPECT_FALSE(pictures::WarmStorage(kBudget)) << "too small to keep";
+    pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888);
     int steps = 1;
-    while (pictures::WarmStorage(kWidth, kHeight, QImage::Format_BGR888, kBudget))
+    while (pictures::WarmStorage(kBudget))
         ++steps;
     const qsizetype size = qsizetype(9004) * kHeight;
     EXPECT_EQ(steps, (2 * size + kBudget - 1) / kBudget) << "a budget's worth a step, for two copies";
