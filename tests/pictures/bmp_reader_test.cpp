@@ -373,10 +373,16 @@ TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
     struct Case {
         int bpp;
         int kept;  // bytes of pixel data left in the file
+        std::vector<std::uint32_t> masks = {};
     };
     // No pixels at all (the offset is the end of the file); two whole rows (the bottom ones),
-    // the first two pixels and a bit of the third of the next.
-    const Case cases[] = {{24, 0}, {24, 16 * 2 + 7}, {32, 0}, {32, 20 * 2 + 9}};
+    // the first two pixels and a bit of the third of the next. The rows read before the cut
+    // one differ from it, so a pixel taken from what they left behind shows.
+    const Case cases[] = {{24, 0},
+                          {24, 16 * 2 + 7},
+                          {32, 0},
+                          {32, 20 * 2 + 9},
+                          {16, 12 * 2 + 5, {0x0F00, 0x00F0, 0x000F}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bpp << " bits, " << c.kept << " bytes kept");
         const int stride = (w * c.bpp + 31) / 32 * 4;
@@ -384,15 +390,21 @@ TEST(BitmapReader, TruncatedPixelDataLeavesTheTopBlack)
         f.bpp = std::uint32_t(c.bpp);
         f.width = w;
         f.height = h;
+        f.compression = c.masks.empty() ? 0 : 3;
+        f.masks = c.masks;
         f.pixels = PackRows(w, h, c.bpp, [](int x, int y) { return Rgb24(x, y) | 0x010101; });
+        const Picture whole = ReadBitmap(f.build());
         f.pixels.truncate(c.kept);
         const Picture p = ReadBitmap(f.build());
         ASSERT_EQ(p.height(), h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const bool present = (h - 1 - y) * stride + c.bpp / 8 * (x + 1) <= c.kept;
-                const Colour want = present ? FromRgb24(Rgb24(x, y) | 0x010101) : kBlack;
-                ASSERT_EQ(p.pixel(x, y), want) << "at " << x << "," << y;
+                ASSERT_EQ(p.pixel(x, y), present ? whole.pixel(x, y) : kBlack)
+                    << "at " << x << "," << y;
+                if (c.bpp == 24) {
+                    ASSERT_EQ(whole.pixel(x, y), FromRgb24(Rgb24(x, y) | 0x010101));
+                }
                 if (c.bpp == 32) {  // opaque, as the rows read
                     ASSERT_EQ(reinterpret_cast<const QRgb*>(p.image().constScanLine(y))[x] >> 24, 0xFFu);
                 }
