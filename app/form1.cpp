@@ -382,7 +382,8 @@ void TForm1::TakePicture(const std::optional<QString>& fileName)
     Image1->SetPicture(Image3->Picture());
     Image4->SetPicture(Image2->Picture());
     puzzle::ResetForNewPicture(Game);
-    WarmUp->Start(Image2->Picture());
+    const pictures::Picture& taken = Image2->Picture();
+    WarmUp->Start(taken.image().size(), taken.image().format(), pictures::kCopiesReserved);
 }
 
 void TForm1::Image1MouseDown(QObject* sender, puzzle::MouseButton button, int x, int y)

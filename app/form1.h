@@ -87,7 +87,7 @@ private:
     void FrameCell(int cell, std::uint32_t colour);
     void ShowBanner(const Banner& banner);
 
-    IdleWarmUp* WarmUp = nullptr;  // readies the storage of a picture's first copies
+    IdleWarmUp* WarmUp = nullptr;  // readies the storage of a taken picture's first copies
 };
 
 // The one main window; set before its construction begins.

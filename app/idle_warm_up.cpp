@@ -1,5 +1,7 @@
 #include "app/idle_warm_up.h"
 
+#include "pictures/picture.h"
+
 namespace {
 
 // One large page: a few milliseconds where the system must find and clear it.
@@ -16,8 +18,8 @@ IdleWarmUp::IdleWarmUp(QObject* owner) : QObject(owner)
     });
 }
 
-void IdleWarmUp::Start(const pictures::Picture& picture)
+void IdleWarmUp::Start(QSize size, QImage::Format format, int blocks)
 {
-    pictures::ReserveStorage(picture.width(), picture.height(), picture.image().format());
+    pictures::ReserveStorage(size.width(), size.height(), format, blocks);
     idle_.start();
 }

@@ -1,5 +1,6 @@
 #include "app/picture_pane.h"
 
+#include "app/idle_warm_up.h"
 #include "pictures/display.h"
 #include "pictures/failure.h"
 #include "pictures/loading.h"
@@ -69,6 +70,7 @@ PaneLoad LoadPaneFile(const QString& path, QSize cover)
         if (!picture.isEmpty()) {
             load.state = PictureState::Shown;
             load.size = size;
+            load.format = picture.image().format();
             // A picture far larger than it is shown (a bitmap is read whole) is sampled down
             // once, as the board's display does, so that painting never smooths megapixels.
             const QSize keep = FitCentred(picture.image().size(), QRect(QPoint(), cover)).size() * 2;
@@ -131,7 +133,11 @@ void PictureView::paintEvent(QPaintEvent* event)
 }
 
 PicturePane::PicturePane(QWidget* parent)
-    : QWidget(parent), caption_(new QLabel(this)), previewButton_(new QToolButton(this)), view_(new PictureView(this))
+    : QWidget(parent),
+      caption_(new QLabel(this)),
+      previewButton_(new QToolButton(this)),
+      view_(new PictureView(this)),
+      warmUp_(new IdleWarmUp(this))
 {
     previewButton_->setToolTip(kPreview);
     previewButton_->setIcon(QIcon::fromTheme(QStringLiteral("zoom-in"),
@@ -162,6 +168,9 @@ void PicturePane::ShowFile(const QString& path)
         caption_->setText(QStringLiteral(" (%1x%2)").arg(load_.size.width()).arg(load_.size.height()));
     previewButton_->setEnabled(load_.state != PictureState::None);
     view_->SetPicture(load_.state, load_.image);
+    // While the player looks at it, the storage of the picture that opening it would make.
+    if (load_.state == PictureState::Shown)
+        warmUp_->Start(load_.size, load_.format, 1);
 }
 
 void PicturePane::OpenPreview()

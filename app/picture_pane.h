@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+class IdleWarmUp;
 class QLabel;
 class QToolButton;
 
@@ -34,6 +35,7 @@ struct PaneLoad {
     PictureState state = PictureState::None;
     QSize size;    // the picture's full size; known for Shown and Invalid
     QImage image;  // set for Shown
+    QImage::Format format = QImage::Format_Invalid;  // the full picture's, as a load makes it; set for Shown
 };
 PaneLoad LoadPaneFile(const QString& path, QSize cover);
 
@@ -74,6 +76,7 @@ private:
     QLabel* caption_;
     QToolButton* previewButton_;
     PictureView* view_;
+    IdleWarmUp* warmUp_;  // readies the storage a load of the file shown will read into
 };
 
 // The modal preview window captioned "プレビュー".

@@ -125,9 +125,7 @@ struct Storage {
     qsizetype size;
     qsizetype warmed = 0;  // bytes from the start already written once
 };
-// Two: the board's framed copy and the work picture's composition are the copies a picture
-// taken for a game needs.
-constexpr std::size_t kSparesKept = 2;
+constexpr auto kSparesKept = std::size_t(kCopiesReserved);
 
 // Never destroyed: the blocks it keeps stay reachable until the process ends.
 std::vector<Storage>& Spares()
@@ -218,19 +216,20 @@ QImage NewImage(int width, int height, QImage::Format format)
     return image;
 }
 
-void ReserveStorage(int width, int height, QImage::Format format)
+void ReserveStorage(int width, int height, QImage::Format format, int blocks)
 {
+    const std::size_t wanted = std::min(std::size_t(std::max(blocks, 0)), kSparesKept);
     const qint64 size = BytesPerLine(width, format) * std::max(height, 0);
     if (size < kKeptFrom)
         return;  // small pictures take no spares: their pages come and go with the heap
     FreeSparesNotOfSize(qsizetype(size));
     std::vector<Storage>& spares = Spares();
-    if (spares.size() >= kSparesKept)
+    if (spares.size() >= wanted)
         return;
     // Memory freed inside the heap, such as a decoder's buffers, goes back to the system first:
     // it may be too cut up to hold a spare, and the spares must not come on top of it.
     malloc_trim(0);
-    while (spares.size() < kSparesKept) {
+    while (spares.size() < wanted) {
         uchar* bytes = FreshStorage(qsizetype(size));
         if (!bytes)
             return;  // no memory to spare: the copies will ask when they are made

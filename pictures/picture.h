@@ -45,12 +45,14 @@ struct DrawingState {
 // is most of the cost of a picture's first write. Readers make their pictures with it too.
 QImage NewImage(int width, int height, QImage::Format format);
 
-// Keeps storage for the first two private copies of a picture of this size, not yet written;
-// storage kept for other sizes goes back. WarmStorage then writes it `budget` bytes at a time,
-// so that the copies' first write finds pages in use: on this kind of machine a page's first
+// Keeps `blocks` (at most kCopiesReserved) of storage for pictures of this size, not yet
+// written: the picture a load is about to make, or the first private copies of one just taken.
+// Storage kept for other sizes goes back. WarmStorage then writes it `budget` bytes at a time,
+// so that the pictures' first write finds pages in use: on this kind of machine a page's first
 // touch costs many times the copy itself. WarmStorage returns whether any is left to write; a
 // picture too small to keep storage for has none.
-void ReserveStorage(int width, int height, QImage::Format format);
+inline constexpr int kCopiesReserved = 2;  // the board's framed copy and the work picture
+void ReserveStorage(int width, int height, QImage::Format format, int blocks);
 bool WarmStorage(qsizetype budget);
 
 class Picture {

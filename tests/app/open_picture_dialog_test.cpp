@@ -3,6 +3,7 @@
 
 #include "pictures/loading.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/memory.h"
 #include "tests/support/modal.h"
 #include "tests/support/test_file.h"
 
@@ -380,6 +381,20 @@ TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
         EXPECT_EQ(load.image.size(), row.kept) << row.file << " for " << row.cover.width() << "x"
                                                   << row.cover.height();
     }
+}
+
+// While the player looks at a camera-sized photo in the pane, the storage its load will make
+// is written between events, so the load finds pages in use.
+TEST_F(PicturePaneTest, APhotoShownHasTheStorageOfItsLoadReadied)
+{
+    WriteImage(Path("photo.jpg"), 3004, 1000, Qt::green, "JPEG");  // 9 MB of pixels
+    picture_dialog::PicturePane pane;
+    pane.ShowFile(Path("photo.jpg"));
+    EXPECT_TRUE(pictures::WarmStorage(0));
+    for (int i = 0; i < 1000 && pictures::WarmStorage(0); ++i)
+        QCoreApplication::processEvents();
+    const QImage load = pictures::NewImage(3004, 1000, QImage::Format_BGR888);  // as a colour photo loads
+    EXPECT_EQ(test_memory::PagesNotInUse(load.constBits(), std::size_t(load.sizeInBytes())), 0);
 }
 
 TEST_F(PicturePaneTest, JpegNamesShowNothingWhileUnregistered)

@@ -1,15 +1,14 @@
 #include "pictures/failure.h"
 #include "pictures/picture.h"
 #include "tests/pictures/formats.h"
+#include "tests/support/memory.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <set>
@@ -556,25 +555,20 @@ TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
     EXPECT_EQ(next.bytesPerLine(), 9000);
 }
 
-// Pages of the image the system has not yet given: none once the storage has been warmed.
 qsizetype PagesNotInUse(const QImage& image)
 {
-    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<std::uintptr_t>(image.constBits()) & ~(page - 1);
-    const auto end = reinterpret_cast<std::uintptr_t>(image.constBits()) + std::uintptr_t(image.sizeInBytes());
-    std::vector<unsigned char> resident((end - begin + page - 1) / page);
-    if (mincore(reinterpret_cast<void*>(begin), end - begin, resident.data()) != 0)
-        return -1;
-    return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
+    return qsizetype(test_memory::PagesNotInUse(image.constBits(), std::size_t(image.sizeInBytes())));
 }
 
 TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)
 {
     constexpr int kWidth = 3001, kHeight = 2000;  // a size no other test keeps storage for
     constexpr qsizetype kBudget = qsizetype(1) << 20;
-    pictures::ReserveStorage(600, 400, QImage::Format_BGR888);
+    pictures::ReserveStorage(600, 400, QImage::Format_BGR888, pictures::kCopiesReserved);
     EXPECT_FALSE(pictures::WarmStorage(kBudget)) << "too small to keep";
-    pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888);
+    // A load's picture, then the copies of the picture it made: two blocks in all.
+    pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888, 1);
+    pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888, pictures::kCopiesReserved);
     int steps = 1;
     while (pictures::WarmStorage(kBudget))
         ++steps;

@@ -1,8 +1,15 @@
 #pragma once
-// How much memory the process holds, for tests that check a long run does not grow.
+// How much memory the process holds, for tests that check a long run does not grow, and which
+// pages of a block the system has given it.
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <cstddef>
@@ -27,6 +34,19 @@ inline long long InUseBytes()
     }
     return -1;
 #endif
+}
+
+// Pages of the block the system has not yet given the process (never written); -1 when it
+// cannot tell.
+inline long long PagesNotInUse(const void* block, std::size_t size)
+{
+    const auto page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<std::uintptr_t>(block) & ~(page - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(block) + size;
+    std::vector<unsigned char> resident((end - begin + page - 1) / page);
+    if (mincore(reinterpret_cast<void*>(begin), end - begin, resident.data()) != 0)
+        return -1;
+    return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
 }
 
 }  // namespace test_memory
