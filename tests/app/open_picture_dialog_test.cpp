@@ -576,13 +576,16 @@ TEST_F(OpenPictureDialogTest, ListsTheDescriptionsAndFiltersByThePatterns)
             EXPECT_EQ(PictureText(pane), row.caption == none ? QStringLiteral("(なし)") : QString()) << row.typed.toStdString();
         }
 
-        // A wildcard confirmed in the name box filters the list instead of naming a file; a type
-        // chosen afterwards filters by its own patterns again.
+        // A wildcard confirmed in the name box filters the list instead of naming a file, in the
+        // folder it names if any; a type chosen afterwards filters by its own patterns again.
+        WriteImage(dir_.filePath("outside.jpg"), 20, 10, Qt::red, "JPEG");
         const QSet<QString> everything = {"a.bmp", "B.BMP", "c.jpg", "d.jpeg", "e.png", "hidden.bmp"};
         const QSet<QString> anyBitmap = {"a.bmp", "B.BMP", "hidden.bmp"};
         for (const auto& [typed, listed] : {std::pair{QStringLiteral("*"), everything},
                                             std::pair{QStringLiteral("*.bmp"), anyBitmap},
-                                            std::pair{QStringLiteral("?.jp*;e.*"), QSet<QString>{"c.jpg", "d.jpeg", "e.png"}}}) {
+                                            std::pair{QStringLiteral("?.jp*;e.*"), QSet<QString>{"c.jpg", "d.jpeg", "e.png"}},
+                                            std::pair{dir_.filePath("*.jpg"), QSet<QString>{"pic", "outside.jpg"}},
+                                            std::pair{QStringLiteral("pic/*.bmp"), anyBitmap}}) {
             modal::TypeAndConfirm(fd, typed);
             ASSERT_TRUE(fd->isVisible()) << typed.toStdString();
             EXPECT_EQ(ListedNames(fd, listed), listed) << typed.toStdString();

@@ -329,6 +329,12 @@ TEST(AccessKeys, AssignmentRules)
     };
     for (const Row& row : rows)
         EXPECT_EQ(AssignAccessKeys(row.captions), row.keyed) << row.captions.join(u',').toStdString();
+    // Double-byte captions take the set's keys from its end down to its first; one more goes without.
+    QStringList keyed;
+    for (const QChar key : QStringLiteral("ZYXWVUTSRQPONMLKJIHGFEDCBA0987654321"))
+        keyed += QStringLiteral("開(&%1)").arg(key);
+    keyed += QStringLiteral("開");
+    EXPECT_EQ(AssignAccessKeys(QStringList(37, QStringLiteral("開"))), keyed);
     EXPECT_EQ(AccessKeyOf(QStringLiteral("1&20")), QChar(u'2'));
     EXPECT_TRUE(AccessKeyOf(QStringLiteral("a&&b")).isNull());
 }
