@@ -767,6 +767,8 @@ INSTANTIATE_TEST_SUITE_P(
                     return f.build();
                 },
                 kReads},
+        BadCase{"AsWideAsAnySide", With(Plain24, [](BmpFile& f) { f.width = 65535; f.height = 1; }), kReads},
+        BadCase{"AsHighAsAnySide", With(Plain24, [](BmpFile& f) { f.width = 1; f.height = 65535; }), kReads},
         BadCase{"WiderThanAnySide",
                 With(Plain24, [](BmpFile& f) { f.width = 65536; f.height = 1; }), kBitmapInvalid},
         BadCase{"HigherThanAnySide",
