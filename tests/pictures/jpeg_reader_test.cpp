@@ -5,6 +5,7 @@
 #include "pictures/limits.h"
 #include "pictures/picture.h"
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
@@ -536,6 +537,11 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
             c.pad(file, c.padTo + file.size());
         EXPECT_EQ(OutcomeOf(file, c.width, c.height), c.refused ? kOutOfResources : "decoded") << c.name;
     }
+    // The scans of a progressive file pay together; its first, the DC one, holds little.
+    QByteArray progressive = cjpeg(Photo(256, 256, 3), {"-progressive"});
+    QBuffer buffer(&progressive);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    EXPECT_GT(EntropyCodedBytes(buffer, 1LL << 40), ScanDataOf(progressive) * 3 / 4);
 }
 
 // Bytes this process has read from files so far.
