@@ -382,6 +382,8 @@ void TForm1::TakePicture(const std::optional<QString>& fileName)
     Image1->SetPicture(Image3->Picture());
     Image4->SetPicture(Image2->Picture());
     puzzle::ResetForNewPicture(Game);
+    // The reader is done with its buffers: they go back before the copies' storage comes.
+    pictures::GiveBackFreeMemory();
     const pictures::Picture& taken = Image2->Picture();
     WarmUp->Start(taken.image().size(), taken.image().format(), pictures::kCopiesReserved);
 }

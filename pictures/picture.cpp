@@ -117,15 +117,33 @@ constexpr std::uintptr_t kLargePage = std::uintptr_t(2) << 20;
 constexpr qint64 kKeptFrom = qint64(4 * kLargePage);
 
 // The storage of large pictures that have been let go, kept for the next picture of the same
-// size. A copy made as an exchange is redrawn then finds pages already in use: given back to
-// the heap, the block would be nibbled by small allocations and the next copy would have to
-// take pages never touched, which cost far more than the copy itself.
+// size. A copy made as an exchange is redrawn then finds pages already in use: given back, the
+// next copy would have to take pages never touched, which cost far more than the copy itself.
 struct Storage {
     uchar* bytes;
     qsizetype size;
     qsizetype warmed = 0;  // bytes from the start already written once
 };
 constexpr auto kSparesKept = std::size_t(kCopiesReserved);
+
+// Mapped on its own rather than taken from the heap: a picture then never fills a hole that a
+// decoder's buffers left, which its next buffers would have reused in pages already in use.
+uchar* FreshStorage(qsizetype size)
+{
+    void* bytes = mmap(nullptr, std::size_t(size), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bytes == MAP_FAILED)
+        return nullptr;
+#ifdef MADV_HUGEPAGE
+    // Only advice: where the system has no large pages the picture works as before.
+    madvise(bytes, std::size_t(size), MADV_HUGEPAGE);
+#endif
+    return static_cast<uchar*>(bytes);
+}
+
+void FreeStorage(const Storage& storage)
+{
+    munmap(storage.bytes, std::size_t(storage.size));
+}
 
 // Never destroyed: the blocks it keeps stay reachable until the process ends.
 std::vector<Storage>& Spares()
@@ -141,36 +159,20 @@ void KeepOrFree(void* info)
     if (spares.size() < kSparesKept)
         spares.push_back({storage->bytes, storage->size, storage->size});
     else
-        std::free(storage->bytes);
+        FreeStorage(*storage);
     delete storage;
 }
 
-// Spares of other sizes go back to the heap: pictures of one size at a time are in use.
+// Spares of other sizes go back to the system: pictures of one size at a time are in use.
 void FreeSparesNotOfSize(qsizetype size)
 {
     std::vector<Storage>& spares = Spares();
     std::erase_if(spares, [size](const Storage& spare) {
         if (spare.size == size)
             return false;
-        std::free(spare.bytes);
+        FreeStorage(spare);
         return true;
     });
-}
-
-uchar* FreshStorage(qsizetype size)
-{
-    auto* bytes = static_cast<uchar*>(std::malloc(std::size_t(size)));
-#ifdef MADV_HUGEPAGE
-    if (bytes) {
-        const auto begin = reinterpret_cast<std::uintptr_t>(bytes);
-        const std::uintptr_t from = (begin + kLargePage - 1) & ~(kLargePage - 1);
-        const std::uintptr_t to = (begin + std::uintptr_t(size)) & ~(kLargePage - 1);
-        // Only advice: where the system has no large pages the picture works as before.
-        if (to > from)
-            madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-    }
-#endif
-    return bytes;
 }
 
 // The warmest spare of exactly this size, or fresh storage.
@@ -224,17 +226,17 @@ void ReserveStorage(int width, int height, QImage::Format format, int blocks)
         return;  // small pictures take no spares: their pages come and go with the heap
     FreeSparesNotOfSize(qsizetype(size));
     std::vector<Storage>& spares = Spares();
-    if (spares.size() >= wanted)
-        return;
-    // Memory freed inside the heap, such as a decoder's buffers, goes back to the system first:
-    // it may be too cut up to hold a spare, and the spares must not come on top of it.
-    malloc_trim(0);
     while (spares.size() < wanted) {
         uchar* bytes = FreshStorage(qsizetype(size));
         if (!bytes)
             return;  // no memory to spare: the copies will ask when they are made
         spares.push_back({bytes, qsizetype(size)});
     }
+}
+
+void GiveBackFreeMemory()
+{
+    malloc_trim(0);
 }
 
 bool WarmStorage(qsizetype budget)

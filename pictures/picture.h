@@ -54,6 +54,10 @@ QImage NewImage(int width, int height, QImage::Format format);
 inline constexpr int kCopiesReserved = 2;  // the board's framed copy and the work picture
 void ReserveStorage(int width, int height, QImage::Format format, int blocks);
 bool WarmStorage(qsizetype budget);
+// Gives the system back the memory free inside the heap, such as a finished decoder's buffers,
+// which may be too cut up to hold a picture: storage reserved next then does not come on top of
+// it. The heap otherwise keeps freed memory for reuse.
+void GiveBackFreeMemory();
 
 class Picture {
 public:
