@@ -48,15 +48,15 @@ QImage NewImage(int width, int height, QImage::Format format);
 // Keeps `blocks` (at most kCopiesReserved) of storage for pictures of this size, not yet
 // written: the picture a load is about to make, or the first private copies of one just taken.
 // Storage kept for other sizes goes back. WarmStorage then writes it `budget` bytes at a time,
-// so that the pictures' first write finds pages in use: on this kind of machine a page's first
-// touch costs many times the copy itself. WarmStorage returns whether any is left to write; a
+// so that the pictures' first write finds pages in use: where the system backs memory only as
+// it is touched, a page's first touch costs many times the copy itself. WarmStorage returns whether any is left to write; a
 // picture too small to keep storage for has none.
 inline constexpr int kCopiesReserved = 2;  // the board's framed copy and the work picture
 void ReserveStorage(int width, int height, QImage::Format format, int blocks);
 bool WarmStorage(qsizetype budget);
-// Gives the system back the memory free inside the heap, such as a finished decoder's buffers,
-// which may be too cut up to hold a picture: storage reserved next then does not come on top of
-// it. The heap otherwise keeps freed memory for reuse.
+// Gives the system back the memory free inside the heap, such as a finished reader's buffers,
+// so that it does not stay in use beside the storage reserved next. The heap otherwise keeps
+// freed memory for reuse.
 void GiveBackFreeMemory();
 
 class Picture {
