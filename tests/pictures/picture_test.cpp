@@ -539,25 +539,21 @@ TEST(PictureBasics, OtherFormatsAreStoredAsTheirKin)
     }
 }
 
-TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
-{
-    const uchar* before = nullptr;
-    {
-        const QImage big = pictures::NewImage(3000, 2000, QImage::Format_BGR888);
-        before = big.constBits();
-    }
-    // Small allocations in between, which would otherwise take the freed block apart.
-    std::vector<std::unique_ptr<char[]>> small;
-    for (int i = 0; i < 1000; ++i)
-        small.push_back(std::make_unique<char[]>(200));
-    const QImage next = pictures::NewImage(3000, 2000, QImage::Format_BGR888);
-    EXPECT_EQ(next.constBits(), before);
-    EXPECT_EQ(next.bytesPerLine(), 9000);
-}
-
 qsizetype PagesNotInUse(const QImage& image)
 {
     return qsizetype(test_memory::PagesNotInUse(image.constBits(), std::size_t(image.sizeInBytes())));
+}
+
+TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
+{
+    constexpr int kWidth = 3002, kHeight = 2000;  // a size no other test keeps storage for
+    {
+        QImage big = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+        big.fill(Qt::white);
+    }
+    const QImage next = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+    EXPECT_EQ(PagesNotInUse(next), 0) << "the pages the last one wrote";
+    EXPECT_EQ(next.bytesPerLine(), 9008);
 }
 
 TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)
