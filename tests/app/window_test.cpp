@@ -71,6 +71,7 @@ TEST_F(Window, TitleClientAreaAndLayout)
         const char* face = nullptr;  // null: a picture surface, no text
         int pixels = 0;
         bool bold = false;
+        qreal spacing = 0;  // pixels between characters, on top of the face's own
     };
     for (const Row& row : {Row{form->Image1, {6, 16, 480, 360}, true}, Row{form->Image2, {112, 96, 480, 360}, false},
                            Row{form->Image3, {48, 12, 320, 240}, false}, Row{form->Image4, {280, 392, 200, 150}, true},
@@ -78,9 +79,9 @@ TEST_F(Window, TitleClientAreaAndLayout)
                            Row{form->Label2, {8, 504, 116, 29}, true, gothic, 29, false},
                            Row{form->Label3, {8, 448, 116, 29}, true, gothic, 29, false},
                            Row{form->Label4, {136, -70, 32, 64}, true, gothic, 64, false},
-                           Row{form->Edit1, {136, 440, 137, 43}, true, proportional, 35, false},
-                           Row{form->Edit2, {136, 497, 137, 43}, true, proportional, 35, false},
-                           Row{form->Edit3, {136, 392, 137, 43}, true, proportional, 35, true},
+                           Row{form->Edit1, {136, 440, 137, 43}, true, proportional, 35, false, -2},
+                           Row{form->Edit2, {136, 497, 137, 43}, true, proportional, 35, false, -2},
+                           Row{form->Edit3, {136, 392, 137, 43}, true, proportional, 35, true, -2},
                            Row{form.get(), form->geometry(), true, proportional, 12, false}}) {
         SCOPED_TRACE(std::string(row.widget->metaObject()->className()) + " laid out at y " + std::to_string(row.geometry.y()));
         EXPECT_EQ(row.widget->geometry(), row.geometry);
@@ -92,6 +93,7 @@ TEST_F(Window, TitleClientAreaAndLayout)
         EXPECT_EQ(QFontInfo(font).family().toStdString(), row.face) << "the face is installed";
         EXPECT_EQ(font.pixelSize(), row.pixels);
         EXPECT_EQ(font.bold(), row.bold);
+        EXPECT_EQ(font.letterSpacing(), row.spacing);
         EXPECT_TRUE(font.styleStrategy() & QFont::PreferAntialias) << "smoothed whatever the desktop's default";
     }
 }
@@ -175,6 +177,8 @@ TEST_F(Window, EditTextIsShownFromItsStartOnTheWindowColour)
     EXPECT_EQ(whole.copy(0, 0, digitsEnd, whole.height()), digits.copy(0, 0, digitsEnd, digits.height()));
     const QRgb background = digits.pixel(digits.width() - 5, digits.height() / 2);
     EXPECT_EQ(QColor(background), form->Edit1->palette().color(QPalette::Active, QPalette::Base));
+    // On a light window colour, the grey of a disabled Windows text.
+    EXPECT_EQ(form->Edit1->palette().color(QPalette::Disabled, QPalette::Text), QColor(0x6D, 0x6D, 0x6D));
 }
 
 // Dark palettes as desktops hand them to the program before its window is made: GTK's Adwaita
@@ -231,6 +235,13 @@ TEST(WindowLook, EveryTextReadsOnTheLightAndDarkPalettes)
         }
     }
     QApplication::setPalette(saved);
+}
+
+TEST_F(Window, ExitClosesTheWindowDuringAGame)
+{
+    form->N2Click(nullptr);
+    form->Exit1->Action()->trigger();
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(Window, MenusUseTheMenuBarsFace)
@@ -351,6 +362,8 @@ TEST(ErrorBox, TextAndTitleRules)
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/usr/games/mozario")), QStringLiteral("mozario"));
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("C:\\Games\\MOZARIO.EXE")), QStringLiteral("Mozario"));
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/my.game.bin")), QStringLiteral("my"));
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/MZ")), QStringLiteral("Mz"));
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("Z")), QStringLiteral("Z"));
 }
 
 TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
