@@ -228,6 +228,18 @@ static void LimitScans(j_common_ptr common)
 
 }  // extern "C"
 
+// The level of one colour from its ink and the black ink. Adobe applications store the inks
+// inverted (0 = full ink) and mark their files with an Adobe segment; other files store them
+// plainly.
+int InkLevel(int ink, int black, bool inverted)
+{
+    if (!inverted) {
+        ink = 255 - ink;
+        black = 255 - black;
+    }
+    return (ink * black + 127) / 255;
+}
+
 // Allocates the picture's pixels and, for a colour-reduced picture, its colour table from the
 // decoder's colour map. Never throws: RunDecoder cannot let an exception pass.
 bool PrepareImage(DecodeJob* job) noexcept
@@ -256,12 +268,7 @@ bool PrepareImage(DecodeJob* job) noexcept
                 break;
             default: {  // CMYK map
                 const bool inverted = cinfo.saw_Adobe_marker;
-                auto ink = [&](int c) { return int(map[c][i]); };
-                auto channel = [&](int c) {
-                    const int a = inverted ? ink(c) : 255 - ink(c);
-                    const int k = inverted ? ink(3) : 255 - ink(3);
-                    return (a * k + 127) / 255;
-                };
+                auto channel = [&](int c) { return InkLevel(map[c][i], map[3][i], inverted); };
                 table[i] = qRgb(channel(0), channel(1), channel(2));
                 break;
             }
@@ -275,21 +282,13 @@ bool PrepareImage(DecodeJob* job) noexcept
     }
 }
 
-// One row of CMYK samples into blue, green, red. Adobe applications store the inks inverted
-// (0 = full ink) and mark their files with an Adobe segment; other files store them plainly.
+// One row of CMYK samples into blue, green, red.
 void CmykToBgr(const JSAMPLE* in, JSAMPLE* out, JDIMENSION width, bool inverted)
 {
     for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
-        int c = in[0], m = in[1], y = in[2], k = in[3];
-        if (!inverted) {
-            c = 255 - c;
-            m = 255 - m;
-            y = 255 - y;
-            k = 255 - k;
-        }
-        out[0] = JSAMPLE((y * k + 127) / 255);
-        out[1] = JSAMPLE((m * k + 127) / 255);
-        out[2] = JSAMPLE((c * k + 127) / 255);
+        out[0] = JSAMPLE(InkLevel(in[2], in[3], inverted));
+        out[1] = JSAMPLE(InkLevel(in[1], in[3], inverted));
+        out[2] = JSAMPLE(InkLevel(in[0], in[3], inverted));
     }
 }
 
