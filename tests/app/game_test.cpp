@@ -333,6 +333,9 @@ TEST_F(Game, AFailedFrameOrCompositionLeavesTheOrderAsTheBoardShowsIt)
     form->Image1->SetPicture(form->Image3->Picture());
     EXPECT_THROW(form->Timer2Timer(form->Timer2), pictures::Failure);
     EXPECT_EQ(form->Image1->Picture().storage(), form->Image3->Picture().storage());
+    // A new game that cannot be composed shows no preview of its picture.
+    EXPECT_THROW(form->N2Click(nullptr), pictures::Failure);
+    EXPECT_TRUE(form->Image4->Picture().isEmpty());
 }
 
 }  // namespace
