@@ -395,6 +395,9 @@ TEST_F(PicturePaneTest, APhotoShownHasTheStorageOfItsLoadReadied)
         QCoreApplication::processEvents();
     const QImage load = pictures::NewImage(3004, 1000, QImage::Format_BGR888);  // as a colour photo loads
     EXPECT_EQ(test_memory::PagesNotInUse(load.constBits(), std::size_t(load.sizeInBytes())), 0);
+    // The load's alone: browsing keeps no more than one picture's storage.
+    const QImage more = pictures::NewImage(3004, 1000, QImage::Format_BGR888);
+    EXPECT_GT(test_memory::PagesNotInUse(more.constBits(), std::size_t(more.sizeInBytes())), 0);
 }
 
 TEST_F(PicturePaneTest, JpegNamesShowNothingWhileUnregistered)
@@ -426,6 +429,10 @@ TEST(PictureViewPaint, DrawsThePictureFittedAndCentredOrTheText)
     const QColor window = view.palette().color(QPalette::Window);
     EXPECT_EQ(QColor(shot.pixel(10, 50)), window);
     EXPECT_EQ(QColor(shot.pixel(190, 50)), window);
+    // The pane's sunken frame is drawn around it.
+    view.setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    EXPECT_NE(QColor(view.grab().toImage().pixel(0, 50)), window);
+    view.setFrameStyle(QFrame::NoFrame);
 
     // Without a picture the text alone is drawn, centred, and the old picture is gone.
     struct Row {
