@@ -133,25 +133,28 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 {
-    BmpFile f;
-    f.bpp = 8;
-    f.width = 4;
-    f.height = 2;
-    f.colourCount = 3;
-    f.table = Table(3);
-    const std::uint32_t rows[2][4] = {{200, 1, 2, 0}, {2, 9, 1, 0}};  // the highest in the first column
-    auto index = [&](int x, int y) { return rows[y][x]; };
-    f.pixels = PackRows(4, 2, 8, index);
+    // Far past the table, and the first index past it; the highest in the first column.
+    for (const std::uint32_t highest : {200u, 3u}) {
+        BmpFile f;
+        f.bpp = 8;
+        f.width = 4;
+        f.height = 2;
+        f.colourCount = 3;
+        f.table = Table(3);
+        const std::uint32_t rows[2][4] = {{highest, 1, 2, 0}, {2, 3, 1, 0}};
+        auto index = [&](int x, int y) { return rows[y][x]; };
+        f.pixels = PackRows(4, 2, 8, index);
 
-    const Picture p = ReadBitmap(f.build());
-    EXPECT_EQ(p.bitsPerPixel(), 8);
-    ExpectIndexed(p, 4, 2, f.table, index);
-    // The image's own table covers every index used, so any drawing of it sees black too.
-    const QVector<QRgb> table = p.image().colorTable();
-    ASSERT_GE(table.size(), 201);
-    EXPECT_EQ(table[9], qRgb(0, 0, 0));
-    EXPECT_EQ(table[200], qRgb(0, 0, 0));
-    EXPECT_EQ(p.image().pixel(0, 0), qRgb(0, 0, 0));
+        const Picture p = ReadBitmap(f.build());
+        EXPECT_EQ(p.bitsPerPixel(), 8);
+        ExpectIndexed(p, 4, 2, f.table, index);
+        // The image's own table covers every index used, so any drawing of it sees black too.
+        const QVector<QRgb> table = p.image().colorTable();
+        ASSERT_GT(table.size(), qsizetype(highest)) << highest;
+        EXPECT_EQ(table[3], qRgb(0, 0, 0));
+        EXPECT_EQ(table[highest], qRgb(0, 0, 0));
+        EXPECT_EQ(p.image().pixel(0, 0), qRgb(0, 0, 0));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
