@@ -295,7 +295,8 @@ TEST_P(PictureFormatTest, WideLinesCoverThePixelsWithinHalfTheWidth)
     const struct {
         QPoint from, to;
         int width;
-    } lines[] = {{{10, 20}, {30, 20}, 6}, {{40, 30}, {40, 10}, 6}, {{6, 30}, {33, 9}, 5}, {{8, 12}, {50, 13}, 6}};
+    } lines[] = {{{10, 20}, {30, 20}, 6}, {{40, 30}, {40, 10}, 6}, {{6, 30}, {33, 9}, 5}, {{8, 12}, {50, 13}, 6},
+                 {{16, 30}, {40, 26}, 16}};
     for (const auto& line : lines) {
         Picture p = before;
         p.setPenColour(pictures::kRed);
@@ -431,6 +432,15 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
         EXPECT_EQ(before.image().colorTable(), row.table);
         EXPECT_EQ(before.bitsPerPixel(), row.bits);
     }
+}
+
+TEST(PictureColourTable, AnIndexPastTheTableReadsAsBlack)
+{
+    QImage image(4, 1, QImage::Format_Indexed8);
+    image.setColorTable({qRgb(255, 255, 255), qRgb(255, 0, 0)});
+    image.fill(7);  // as a damaged file can leave it
+    const Picture p(image, 8);
+    EXPECT_EQ(p.pixel(1, 0), pictures::kBlack);
 }
 
 TEST(PictureColourTable, ExistingEntryIsReused)
