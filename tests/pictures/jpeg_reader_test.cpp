@@ -492,6 +492,9 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     QByteArray strayZero = small;
     strayZero.insert(firstScan, QByteArray("\xFF\x00", 2));
     const QByteArray cutInScan = small.chopped(20);
+    // A start-of-image marker ends the scan as any marker but a restart does: what follows is
+    // no scan data.
+    const QByteArray startInScan = small.chopped(2) + QByteArray("\xFF\xD8", 2) + QByteArray(8000, 'x') + small.right(2);
     // A segment claiming length 0, its length bytes on either side of the count's first 64 KiB
     // read: the decoder skips nothing for it, and so must the count, never going back.
     QByteArray zeroLength = small;
@@ -519,6 +522,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"twice that", small, 8192, 8192, nullptr, 0, true},
         {"twice that, with comments for the rest", small, 8192, 8192, PadWithComments, 8000, true},
         {"twice that, cut off inside its scan", cutInScan, 8192, 8192, nullptr, 0, true},
+        {"twice that, the rest after a start of image in its scan", startInScan, 8192, 8192, nullptr, 0, true},
         {"twice that, with scan data for the rest", small, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a stray restart marker", strayRestart, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a stray stuffed zero", strayZero, 8192, 8192, PadFirstScan, 8000, false},
