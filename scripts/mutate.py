@@ -30,8 +30,10 @@ EQUIVALENTS = ROOT / "scripts" / "mutate-equivalents.txt"
 TESTS_FOR = {
     "puzzle": ["puzzle_tests", "app_tests"],
     "pictures": ["pictures_tests", "app_tests"],
-    "app": ["app_tests"],
+    "app": ["app_tests", "app_hidpi_tests"],
 }
+# The order they are built and run in.
+TEST_PROGRAMS = ["puzzle_tests", "pictures_tests", "app_tests", "app_hidpi_tests"]
 
 SWAPS = {
     "<": ["<=", ">="], "<=": ["<", ">"], ">": [">=", "<="], ">=": [">", "<"],
@@ -249,7 +251,7 @@ def program_files(paths):
 
 
 def tests_for(rel):
-    return TESTS_FOR.get(rel.split("/")[0], ["puzzle_tests", "pictures_tests", "app_tests"])
+    return TESTS_FOR.get(rel.split("/")[0], TEST_PROGRAMS)
 
 
 def build(build_dir, targets, log):
@@ -316,7 +318,7 @@ def main():
         subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                         *launcher, "-DMOZARIO_PROGRAM_TESTS=OFF"],
                        check=True, stdout=subprocess.DEVNULL)
-    targets = sorted({t for f in files for t in tests_for(f)}, key=["puzzle_tests", "pictures_tests", "app_tests"].index)
+    targets = sorted({t for f in files for t in tests_for(f)}, key=TEST_PROGRAMS.index)
 
     current = {"file": None}
 
