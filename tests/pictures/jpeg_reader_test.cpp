@@ -431,11 +431,11 @@ qsizetype ScanDataOf(const QByteArray& file)
 
 // Whether the file is decoded at its claimed size, at a scale small enough to be quick (the
 // limits are those of the full size), or the failure's message.
-std::string OutcomeOf(const QByteArray& file, int width, int height)
+std::string OutcomeOf(const QByteArray& file, int width, int height, JpegPixelFormat format = JpegPixelFormat::Bits24)
 {
     try {
         QSize full;
-        DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64), &full);
+        DecodeJpeg(file, format, QSize(64, 64), &full);
         return full == QSize(width, height) ? "decoded" : "decoded at another size";
     } catch (const Failure& failure) {
         return failure.what();
@@ -546,6 +546,27 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     QBuffer buffer(&progressive);
     ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
     EXPECT_GT(EntropyCodedBytes(buffer, 1LL << 40), ScanDataOf(progressive) * 3 / 4);
+
+    // At the rule: a progressive picture's working set is its pixels at 24 bits (and as many
+    // bytes again to reduce them to 8) and its coefficients as the decoder keeps them, two bytes
+    // each in blocks of 64, rounded up to whole units of the sampling. 8192 x 4104 at 4:2:0: 1024
+    // x 514 luma blocks (513 rows rounded up to pairs) and twice 512 x 257 chroma blocks. The
+    // data for it decodes; a byte less is refused.
+    QByteArray claim = cjpeg(Photo(64, 48, 3), {"-progressive"});
+    PatchFrameSize(claim, 8192, 4104);
+    QBuffer claimed(&claim);
+    ASSERT_TRUE(claimed.open(QIODevice::ReadOnly));
+    const long long coded = EntropyCodedBytes(claimed, 1LL << 40);
+    for (const auto& [format, pixelBytes] : {std::pair{JpegPixelFormat::Bits24, 3}, std::pair{JpegPixelFormat::Bits8, 4}}) {
+        const long long workingSet = 8192LL * 4104 * pixelBytes + (1024LL * 514 + 2 * 512 * 257) * 64 * 2;
+        const long long enough = (workingSet - kFreeWorkingSet) / kWorkingSetPerDataByte + 1;
+        for (const long long data : {enough, enough - 1}) {
+            QByteArray file = claim;
+            PadFirstScan(file, file.size() + qsizetype(data - coded));
+            EXPECT_EQ(OutcomeOf(file, 8192, 4104, format), data == enough ? "decoded" : kOutOfResources)
+                << pixelBytes << " bytes a pixel, " << data;
+        }
+    }
 }
 
 // Bytes this process has read from files so far.
