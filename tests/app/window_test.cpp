@@ -299,6 +299,13 @@ TEST_F(Window, SettingItemsStopTheGameAndMoveTheRadioMarkWithinTheirGroup)
         ASSERT_NE(otherGroupChoice, nullptr);
         EXPECT_TRUE(otherGroupChoice->Checked()) << "the other group is untouched";
     }
+    // The settings are shown with radio marks, the other items with no mark.
+    for (TMenuItem* level : {form->N5.get(), form->N6.get()})
+        for (TMenuItem* item : level->Items())
+            EXPECT_NE(item->Action()->actionGroup(), nullptr) << item->Caption().toStdString();
+    for (TMenuItem* level : {form->N1.get(), form->N3.get()})
+        for (TMenuItem* item : level->Items())
+            EXPECT_FALSE(item->Action()->isCheckable()) << item->Caption().toStdString();
 }
 
 QStringList Shown(const TMenuItem& level)
