@@ -1,5 +1,6 @@
 #include "app/picture_pane.h"
 #include "app/startup.h"
+#include "pictures/jpeg_reader.h"
 
 #include <QApplication>
 #include <QImage>
@@ -50,8 +51,12 @@ TEST(StartupDeathTest, JpegFilesShowInThePaneAndStockTextsAreJapaneseWhileThePro
         if (caption() != QStringLiteral("画像:"))
             ExitWith(false, "a JPEG file showed before start-up");
         bool shown;
+        pictures::SetDefaultJpegPixelFormat(pictures::JpegPixelFormat::Bits8);
         {
             ProgramSetup setup(App());
+            // Photos decode to the screen's depth: colour reduced only for a screen of 8 bits.
+            if (pictures::DefaultJpegPixelFormat() != pictures::JpegPixelFormat::Bits24)
+                ExitWith(false, "start-up left the JPEG pixel format of an 8-bit screen on a 32-bit one");
             pane.ShowFile(photo);
             shown = caption() == QStringLiteral(" (64x48)");
             if (QCoreApplication::translate("QPlatformTheme", "Cancel") != QStringLiteral("キャンセル"))
