@@ -1,6 +1,7 @@
 #include "app/access_keys.h"
 #include "app/error_box.h"
 #include "app/form1.h"
+#include "app/readable.h"
 #include "app/timer.h"
 #include "tests/support/fake_clock.h"
 
@@ -247,6 +248,20 @@ TEST_F(Window, ExitClosesTheWindowDuringAGame)
     form->N2Click(nullptr);
     form->Exit1->Action()->trigger();
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST(WindowLook, AColourThatDoesNotReadMovesJustFarEnoughTowardBlackOrWhite)
+{
+    const QColor grey(0x6D, 0x6D, 0x6D), faint(0x5E, 0x61, 0x64), dark(0x14, 0x16, 0x18);
+    EXPECT_EQ(ReadableOn(Qt::white, {grey, Qt::black}), grey) << "the first that reads";
+    EXPECT_EQ(ReadableOn(Qt::white, {}), QColor(Qt::black));
+    EXPECT_EQ(ReadableOn(dark, {}), QColor(Qt::white));
+    // Neither reads on the dark ground: the last is lightened until it does, and no further.
+    const QColor moved = ReadableOn(dark, {Qt::black, faint});
+    EXPECT_GE(ContrastRatio(moved, dark), kReadableContrast);
+    EXPECT_LT(ContrastRatio(moved, dark), 4.7);
+    EXPECT_GT(moved.red(), faint.red());
+    EXPECT_GT(moved.blue(), moved.red()) << "still the palette's bluish grey";
 }
 
 TEST_F(Window, MenusUseTheMenuBarsFace)
