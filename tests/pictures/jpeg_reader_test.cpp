@@ -640,15 +640,19 @@ TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
     QByteArray progression = Q(jpeg_file::Compress(jpeg_file::Photo(16, 16, 3), 16, 16, 3, encoding));
     PatchFrameSize(progression, 2048, 2048);
 
-    // The same with its second scan sent twice: a file that codes again what it has coded.
-    QByteArray repeated = progression;
+    // The same with its first or second scan sent twice: a file that codes again what it has
+    // coded.
     std::vector<jpeg_surgery::Segment> scans;
-    for (const jpeg_surgery::Segment& segment : jpeg_surgery::Segments(repeated)) {
+    for (const jpeg_surgery::Segment& segment : jpeg_surgery::Segments(progression)) {
         if (segment.marker == 0xDA)
             scans.push_back(segment);
     }
     ASSERT_GE(scans.size(), 3u);
-    repeated.insert(scans[2].start, repeated.mid(scans[1].start, scans[1].end - scans[1].start));
+    auto twice = [&](int scan) {
+        QByteArray file = progression;
+        return file.insert(scans[scan + 1].start, progression.mid(scans[scan].start, scans[scan].end - scans[scan].start));
+    };
+    const QByteArray repeated = twice(1), repeatedFirst = twice(0);
 
     struct Case {
         const char* name;
@@ -658,6 +662,7 @@ TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
     const Case cases[] = {
         {"a long progression", progression, "decoded"},
         {"a scan repeated", repeated, JpegError(14)},
+        {"the first scan repeated", repeatedFirst, JpegError(14)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(OutcomeOf(c.file, 2048, 2048), c.outcome) << c.name;
