@@ -564,6 +564,26 @@ TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
     const QImage next = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
     EXPECT_EQ(PagesNotInUse(next), 0) << "the pages the last one wrote";
     EXPECT_EQ(next.bytesPerLine(), 9008);
+
+    // Two are kept at most.
+    auto take = [&](int count) {
+        std::vector<QImage> pictures;
+        for (int i = 0; i < count; ++i)
+            pictures.push_back(pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888));
+        return pictures;
+    };
+    for (QImage& written : take(3))
+        written.fill(Qt::white);
+    std::vector<QImage> taken = take(3);
+    EXPECT_EQ(PagesNotInUse(taken[0]) + PagesNotInUse(taken[1]), 0);
+    EXPECT_GT(PagesNotInUse(taken[2]), 0);
+    // The one written is taken before one reserved and not yet written.
+    taken.clear();
+    const QImage warm = pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888);
+    pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888, 2);
+    EXPECT_EQ(PagesNotInUse(pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888)), 0);
+    while (pictures::WarmStorage(qsizetype(1) << 24)) {
+    }  // nothing left to write for the tests after
 }
 
 TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)
