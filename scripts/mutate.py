@@ -312,12 +312,12 @@ def main():
         print(f"{EQUIVALENTS.name}: no such mutant any more: {file} | {original} | {mutated}")
     build_dir = (ROOT / args.build_dir).resolve()
     log_path = build_dir / "mutate.log"
-    if not (build_dir / "CMakeCache.txt").exists():
-        # ccache only speeds up a rebuilt folder; the check does not need it.
-        launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
-        subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                        *launcher, "-DMOZARIO_PROGRAM_TESTS=OFF"],
-                       check=True, stdout=subprocess.DEVNULL)
+    # Configured on every run, so a folder made before a test program was added builds it too.
+    # ccache only speeds up a rebuilt folder; the check does not need it.
+    launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
+    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                    *launcher, "-DMOZARIO_PROGRAM_TESTS=OFF"],
+                   check=True, stdout=subprocess.DEVNULL)
     targets = sorted({t for f in files for t in tests_for(f)}, key=TEST_PROGRAMS.index)
 
     current = {"file": None}
