@@ -231,7 +231,10 @@ def read_equivalents():
         if len(parts) < 4:
             sys.exit(f"{EQUIVALENTS.name}: needs 'file | line | mutated line | reason': {raw}")
         file, reason = parts[0], parts[-1]
-        original, mutated = " | ".join(parts[1:-2]), parts[-2]
+        # A line may hold " | " itself: the mutated line holds as many as the original.
+        middle = parts[1:-1]
+        half = len(middle) // 2 if len(middle) % 2 == 0 else len(middle) - 1
+        original, mutated = " | ".join(middle[:half]), " | ".join(middle[half:])
         known[(file, original, mutated)] = reason
     return known
 
