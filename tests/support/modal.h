@@ -45,10 +45,17 @@ void WhenOpen(std::function<void(T*)> action)
 }
 
 // Makes window the active one, as a click on it would, so that a widget in it can take the focus.
+// Such a click also closes an open popup: the name box's completions, which show once the
+// folder has been read, whenever that is.
 inline void Activate(QWidget* window)
 {
-    window->activateWindow();
-    EXPECT_TRUE(QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }));
+    EXPECT_TRUE(QTest::qWaitFor([window] {
+        if (QWidget* popup = QApplication::activePopupWidget())
+            popup->close();
+        if (QApplication::activeWindow() != window)
+            window->activateWindow();
+        return QApplication::activeWindow() == window;
+    })) << "active: " << (QApplication::activeWindow() ? QApplication::activeWindow()->metaObject()->className() : "none");
 }
 
 inline QLineEdit* FileNameEdit(QFileDialog* dialog)
