@@ -415,7 +415,7 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(shownText, QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません."));
     EXPECT_EQ(shownFormat, Qt::PlainText);
-    EXPECT_EQ(shownTitle, ApplicationTitle());
+    EXPECT_EQ(shownTitle, QStringLiteral("app_tests")) << "the name of the program's file";
 }
 
 TEST(Timer, EnablingAgainNeverRestartsThePeriod)
