@@ -564,13 +564,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {"...",  //
                  "444"}},
         RleCase{"Rle4RunsAlternate", 4, 7,
-                Bytes({5, 0x12, 0, 0,                 // run of five: 1,2,1,2,1
+                Bytes({5, 0x13, 0, 0,                 // run of five: 1,3,1,3,1
                        0, 3, 0x34, 0x50,              // absolute three, already even
                        0, 5, 0xAB, 0xCD, 0xE0, 0xFF,  // absolute five, one pad byte
                        0, 0, 7, 0xF0, 0, 1}),
                 {"f.f.f.f",  //
                  "345abcd",  //
-                 "12121.."}},
+                 "13131.."}},
         RleCase{"Rle4DeltaAndClipping", 4, 4,
                 Bytes({0, 2, 2, 1, 9, 0x12, 0, 0, 0, 2, 1, 5, 0, 1}),
                 {"....",  //
