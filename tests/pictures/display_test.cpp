@@ -155,6 +155,7 @@ TEST(StretchOneBit, ShrunkAxesKeepTheFirstColourOfAnyMergedPixel)
     } cases[] = {
         {"both axes shrunk", 1, 100, 100, 37, 71, 30, 40},
         {"narrower but taller", 1, 100, 10, 37, 3, 50, 40},
+        {"wider but shorter", 1, 10, 100, 5, 71, 40, 40},
         {"enlarged", 1, 10, 10, 3, -1, 40, 40},
         {"eight bits: the odd column is lost", 8, 100, 10, 37, -1, 50, 10},
     };
