@@ -461,6 +461,7 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         {"largest sides", baseline, 65500, 65500, JpegPixelFormat::Bits24, kOutOfResources},
         {"largest sides, 8 bits", baseline, 65500, 65500, JpegPixelFormat::Bits8, kOutOfResources},
         {"1.2 GB of 24-bit pixels", baseline, 20000, 20000, JpegPixelFormat::Bits24, kOutOfResources},
+        {"24-bit pixels 32 KB over 1 GiB", baseline, 16384, 21846, JpegPixelFormat::Bits24, kOutOfResources},
         // 400 MB of 8-bit pixels would fit, but reducing the colours buffers the whole picture
         // at 24 bits first.
         {"8 bits reduced from 1.2 GB", baseline, 20000, 20000, JpegPixelFormat::Bits8, kOutOfResources},
