@@ -416,6 +416,15 @@ TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
     EXPECT_EQ(shownText, QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません."));
     EXPECT_EQ(shownFormat, Qt::PlainText);
     EXPECT_EQ(shownTitle, QStringLiteral("app_tests")) << "the name of the program's file";
+    // Memory that runs out outside the readers' own checks says so too.
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shownText = box->text();
+            box->accept();
+        }
+    });
+    RunHandler(nullptr, [] { throw std::bad_alloc(); });
+    EXPECT_EQ(shownText, QString::fromUtf8(pictures::kOutOfResources) + u'.');
 }
 
 TEST(Timer, EnablingAgainNeverRestartsThePeriod)
