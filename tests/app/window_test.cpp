@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -395,36 +396,38 @@ TEST(ErrorBox, TextAndTitleRules)
 
 TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)
 {
-    QString shownText, shownTitle;
-    Qt::TextFormat shownFormat = Qt::AutoText;
-    int boxes = 0;
-    QTimer::singleShot(0, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
-                ++boxes;
-                shownText = box->text();
-                shownTitle = box->windowTitle();
-                shownFormat = box->textFormat();
-                EXPECT_EQ(box->buttons().size(), 1);
-                EXPECT_EQ(box->icon(), QMessageBox::Critical);
-                box->accept();
+    const struct {
+        std::function<void()> handler;
+        QString text;
+    } rows[] = {
+        {[] { throw pictures::Failure("ファイル a<h1>big</h1>b.jpg は開けません"); },
+         QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません.")},
+        // Memory that runs out outside the readers' own checks says so too.
+        {[] { throw std::bad_alloc(); }, QString::fromUtf8(pictures::kOutOfResources) + u'.'},
+    };
+    for (const auto& row : rows) {
+        QString shownText, shownTitle;
+        Qt::TextFormat shownFormat = Qt::AutoText;
+        int boxes = 0;
+        QTimer::singleShot(0, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    ++boxes;
+                    shownText = box->text();
+                    shownTitle = box->windowTitle();
+                    shownFormat = box->textFormat();
+                    EXPECT_EQ(box->buttons().size(), 1);
+                    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+                    box->accept();
+                }
             }
-        }
-    });
-    RunHandler(nullptr, [] { throw pictures::Failure("ファイル a<h1>big</h1>b.jpg は開けません"); });
-    EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(shownText, QStringLiteral("ファイル a<h1>big</h1>b.jpg は開けません."));
-    EXPECT_EQ(shownFormat, Qt::PlainText);
-    EXPECT_EQ(shownTitle, QStringLiteral("app_tests")) << "the name of the program's file";
-    // Memory that runs out outside the readers' own checks says so too.
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            shownText = box->text();
-            box->accept();
-        }
-    });
-    RunHandler(nullptr, [] { throw std::bad_alloc(); });
-    EXPECT_EQ(shownText, QString::fromUtf8(pictures::kOutOfResources) + u'.');
+        });
+        RunHandler(nullptr, row.handler);
+        EXPECT_EQ(boxes, 1);
+        EXPECT_EQ(shownText, row.text);
+        EXPECT_EQ(shownFormat, Qt::PlainText);
+        EXPECT_EQ(shownTitle, QStringLiteral("app_tests")) << "the name of the program's file";
+    }
 }
 
 TEST(Timer, EnablingAgainNeverRestartsThePeriod)
