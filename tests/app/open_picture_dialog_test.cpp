@@ -354,6 +354,11 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     const QRect caption = pane.findChild<QLabel*>()->geometry(), button = PreviewButton(&pane)->geometry();
     EXPECT_GT(button.left(), caption.right());
     EXPECT_GT(pane.findChild<picture_dialog::PictureView*>()->geometry().top(), std::max(caption.bottom(), button.bottom()));
+    // Squeezed, it keeps room for a picture 64 pixels high.
+    pane.resize(pane.width(), 1);
+    pane.layout()->invalidate();
+    pane.layout()->activate();
+    EXPECT_EQ(pane.findChild<picture_dialog::PictureView*>()->height(), 64);
 }
 
 TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)

@@ -604,28 +604,38 @@ TEST_F(JpegReader, HolesOfASparseFileAreNeitherReadNorCounted)
         {"before the first segment", claimed.left(2), claimed.mid(2), kOutOfResources},
         {"in place of the end of image", small.chopped(2), {}, "decoded"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        QFile file(path("sparse.jpg"));
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
-        ASSERT_EQ(file.write(c.before), c.before.size());
-        ASSERT_TRUE(file.resize(c.before.size() + hole) && file.seek(file.size()));
-        ASSERT_EQ(file.write(c.after), c.after.size());
-        file.close();
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
-        const long long readBefore = BytesRead();
-        if (c.outcome == kOutOfResources) {
-            EXPECT_EQ(EntropyCodedBytes(file, 1LL << 40), ScanDataOf(claimed));
+    // Also open as descriptor 0, as in a program started with its input closed.
+    for (const bool inputClosed : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (inputClosed ? ", descriptor 0" : ""));
+            QFile file(path("sparse.jpg"));
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+            ASSERT_EQ(file.write(c.before), c.before.size());
+            ASSERT_TRUE(file.resize(c.before.size() + hole) && file.seek(file.size()));
+            ASSERT_EQ(file.write(c.after), c.after.size());
+            file.close();
+            const auto check = [&] {
+                ASSERT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+                const long long readBefore = BytesRead();
+                if (c.outcome == kOutOfResources) {
+                    EXPECT_EQ(EntropyCodedBytes(file, 1LL << 40), ScanDataOf(claimed));
+                }
+                std::string outcome = "decoded";
+                try {
+                    ASSERT_TRUE(file.seek(0));
+                    DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64));
+                } catch (const Failure& failure) {
+                    outcome = failure.what();
+                }
+                EXPECT_EQ(outcome, c.outcome);
+                EXPECT_LT(BytesRead() - readBefore, 1 << 20);
+                file.close();
+            };
+            if (inputClosed)
+                test_file::WithInputClosed(check);
+            else
+                check();
         }
-        std::string outcome = "decoded";
-        try {
-            ASSERT_TRUE(file.seek(0));
-            DecodeJpeg(file, JpegPixelFormat::Bits24, QSize(64, 64));
-        } catch (const Failure& failure) {
-            outcome = failure.what();
-        }
-        EXPECT_EQ(outcome, c.outcome);
-        EXPECT_LT(BytesRead() - readBefore, 1 << 20);
     }
 }
 

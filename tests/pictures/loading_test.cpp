@@ -106,17 +106,14 @@ TEST_F(Loading, AFileOpenedAsTheFirstDescriptorLoads)
 {
     // Started with its standard input closed, the program's next open takes descriptor 0.
     const QString name = write("cat.bmp", TinyBitmap());
-    const int input = dup(0);
-    ASSERT_GE(input, 0);
-    close(0);
     std::string outcome;
-    try {
-        outcome = std::to_string(LoadPictureFile(name).width());
-    } catch (const Failure& failure) {
-        outcome = failure.what();
-    }
-    dup2(input, 0);
-    close(input);
+    test_file::WithInputClosed([&] {
+        try {
+            outcome = std::to_string(LoadPictureFile(name).width());
+        } catch (const Failure& failure) {
+            outcome = failure.what();
+        }
+    });
     EXPECT_EQ(outcome, "3");
 }
 
