@@ -7,11 +7,13 @@
 #include "tests/support/test_file.h"
 #include "app/form1.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <cstring>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -67,23 +69,21 @@ void Memcpy(benchmark::State& state, const QImage& photo)
     }
 }
 
-// An 8000 x 6000 photo as a JPEG file, made on first use.
-const QString& CameraJpeg()
+// A camera-sized photo as a JPEG file, made on first use: 8000 x 6000 (48 MP) or
+// 16000 x 12000 (192 MP).
+const QString& CameraJpeg(int megapixels)
 {
+    static const QString large = [] {
+        const QString file = QDir(Shared().dir).filePath(QStringLiteral("camera192.jpg"));
+        test_file::Write(file, EncodeJpeg(PhotoLike(16000, 12000, 1), false));
+        return file;
+    }();
     static const QString path = [] {
         const QString file = QDir(Shared().dir).filePath(QStringLiteral("camera.jpg"));
         test_file::Write(file, EncodeJpeg(PhotoLike(8000, 6000, 1), false));
         return file;
     }();
-    return path;
-}
-
-// The photo just loaded into a process that holds no free memory, as after a player's first
-// load: whatever the next step allocates, the system must hand over and fault in.
-void JustLoaded(TForm1* form)
-{
-    form->TakePicture(CameraJpeg());
-    malloc_trim(0);
+    return megapixels > 48 ? large : path;
 }
 
 // What a case times after the load (untimed, with a New game before it unless it is the
@@ -91,14 +91,29 @@ void JustLoaded(TForm1* form)
 // A later press follows an exchange and its redraw, so it works on memory already in use.
 enum class Step { FirstNewGame, FirstPress, LaterNewGame, LaterPress };
 
-void AfterLoad(benchmark::State& state, Step step)
+// Untimed: the event loop run until the storage readied between events is all written, as
+// when the player takes a moment after the photo shows.
+void TakeAMoment()
+{
+    while (pictures::WarmStorage(0))
+        QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+// Each iteration starts from the photo just loaded into a process that holds no free memory,
+// as after a player's first load. Without a moment, whatever the next step allocates the
+// system must hand over and fault in.
+void AfterLoad(benchmark::State& state, Step step, int megapixels, bool moment)
 {
     TForm1* form = Form();
-    CameraJpeg();
+    CameraJpeg(megapixels);
     form->N811Click(form);
     for (auto _ : state) {
         state.PauseTiming();
-        JustLoaded(form);
+        form->TakePicture(CameraJpeg(megapixels));
+        malloc_trim(0);
+        if (moment)
+            TakeAMoment();
         if (step != Step::FirstNewGame) {
             form->N2Click(form);
             PaintBoardAndPreview(form);
@@ -117,6 +132,7 @@ void AfterLoad(benchmark::State& state, Step step)
         PaintBoardAndPreview(form);
     }
     form->Timer1->SetEnabled(false);
+    TakeAMoment();
 }
 
 // The picture's bytes copied once into memory just obtained from the system, in pages of the
@@ -155,13 +171,23 @@ std::vector<Row> RegisterGameCases()
     Configure(benchmark::RegisterBenchmark("redraw/81/24MP", [&c](benchmark::State& s) { Redraw(s, c.photo24, 9); }));
     Configure(benchmark::RegisterBenchmark("redraw/4/24MP", [&c](benchmark::State& s) { Redraw(s, c.photo24, 2); }));
     Configure(benchmark::RegisterBenchmark("redraw/81/6MP", [&c](benchmark::State& s) { Redraw(s, c.photo6, 9); }));
-    // Each iteration loads the photo again (untimed), so a few are enough.
-    const std::pair<const char*, Step> steps[] = {{"first/newgame/48MP", Step::FirstNewGame},
-                                                  {"first/press/48MP", Step::FirstPress},
-                                                  {"first/later_newgame/48MP", Step::LaterNewGame},
-                                                  {"first/later_press/48MP", Step::LaterPress}};
-    for (auto [name, step] : steps)
-        Configure(benchmark::RegisterBenchmark(name, [step](benchmark::State& s) { AfterLoad(s, step); }))->Iterations(4);
+    // Each iteration loads the photo again (untimed), so a few are enough. "first" moves come
+    // straight after the load; "moment" ones after the storage readied between events is written.
+    const std::pair<const char*, Step> steps[] = {{"newgame", Step::FirstNewGame},
+                                                  {"press", Step::FirstPress},
+                                                  {"later_newgame", Step::LaterNewGame},
+                                                  {"later_press", Step::LaterPress}};
+    for (auto [name, step] : steps) {
+        Configure(benchmark::RegisterBenchmark((std::string("first/") + name + "/48MP").c_str(),
+                                               [step](benchmark::State& s) { AfterLoad(s, step, 48, false); }))
+            ->Iterations(4);
+        for (int megapixels : {48, 192}) {
+            const std::string case_ = std::string("moment/") + name + "/" + std::to_string(megapixels) + "MP";
+            Configure(benchmark::RegisterBenchmark(case_.c_str(), [step, megapixels](benchmark::State& s) {
+                AfterLoad(s, step, megapixels, true);
+            }))->Iterations(megapixels > 48 ? 2 : 4);
+        }
+    }
     for (bool largePages : {false, true})
         Configure(benchmark::RegisterBenchmark(largePages ? "first/fresh_copy_large_pages/48MP" : "first/fresh_copy/48MP",
                                                [largePages](benchmark::State& s) { FreshCopy(s, largePages); }))
@@ -179,6 +205,14 @@ std::vector<Row> RegisterGameCases()
          1.2},
         {"first press after a New game vs a later press, 48 MP", "first/press/48MP", "first/later_press/48MP", 1,
          1.2},
+        {"first New game a moment after a load vs a later one, 48 MP", "moment/newgame/48MP",
+         "moment/later_newgame/48MP", 1, 1.2},
+        {"first press a moment after a New game vs a later press, 48 MP", "moment/press/48MP",
+         "moment/later_press/48MP", 1, 1.2},
+        {"first New game a moment after a load vs a later one, 192 MP", "moment/newgame/192MP",
+         "moment/later_newgame/192MP", 1, 1.2},
+        {"first press a moment after a New game vs a later press, 192 MP", "moment/press/192MP",
+         "moment/later_press/192MP", 1, 1.2},
         {"New game, 81 pieces, 24 MP (vs memcpy)", "newgame/81/24MP", "memcpy/24MP", 1, 2.5},
         {"redraw after exchange, 81 pieces, 24 MP (vs memcpy)", "redraw/81/24MP", "memcpy/24MP", 1, 2.0},
         {"New game: 81 vs 4 pieces, 24 MP", "newgame/81/24MP", "newgame/4/24MP", 1, 1.2},

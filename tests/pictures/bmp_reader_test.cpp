@@ -85,6 +85,7 @@ struct IndexedCase {
     std::uint32_t count;  // colour count in the header
     int expectedTable;    // entries in the picture's colour table
     std::uint32_t headerSize = 40;  // 12: the older header, 3-byte entries and no count
+    std::optional<std::uint32_t> offset = {};  // the header's pixel offset, if not the pixels' own
 };
 
 class IndexedRead : public testing::TestWithParam<IndexedCase> {};
@@ -104,6 +105,7 @@ TEST_P(IndexedRead, DecodesEveryPixelThroughTheTable)
     f.colourCount = c.count;
     f.table = Table(c.tableSize);
     f.pixels = PackRows(c.width, c.height, c.bpp, index);
+    f.offset = c.offset;
 
     const Picture p = ReadBitmap(f.build());
     EXPECT_EQ(p.bitsPerPixel(), c.bpp);
@@ -128,7 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
         IndexedCase{"CoreHeaderEightBitFullTable", 8, 7, 3, 256, 0, 256, 12},
         IndexedCase{"CoreHeaderFourBitFullTable", 4, 7, 3, 16, 0, 16, 12},
         // The pixel offset right after ten entries ends the table there.
-        IndexedCase{"CoreHeaderEightBitShortTable", 8, 7, 3, 10, 0, 10, 12}),
+        IndexedCase{"CoreHeaderEightBitShortTable", 8, 7, 3, 10, 0, 10, 12},
+        IndexedCase{"CoreHeaderEightBitTableShortByAQuarter", 8, 7, 3, 200, 0, 200, 12},
+        // An offset into the headers, or at the table's start: the pixels follow the full table.
+        IndexedCase{"CoreHeaderOffsetIntoTheHeaders", 4, 7, 3, 16, 0, 16, 12, 14},
+        IndexedCase{"CoreHeaderOffsetAtTheTable", 4, 7, 3, 16, 0, 16, 12, 26}),
     RowName);
 
 TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
@@ -526,6 +532,13 @@ TEST_P(RleRead, UnpacksIntoIndexes)
     EXPECT_EQ(p.bitsPerPixel(), c.bpp);
     ExpectIndexed(p, c.width, height, f.table,
                   [&](int x, int y) { return IndexOf(c.expected[size_t(y)][size_t(x)]); });
+    // Without an image size the data is read as far as unpacked rows would reach.
+    const qsizetype unpacked = (c.width * c.bpp + 31) / 32 * 4 * height;
+    if (c.data.endsWith(Bytes({0, 1})) && c.data.size() <= unpacked) {
+        f.imageSize = 0;
+        ExpectIndexed(ReadBitmap(f.build()), c.width, height, f.table,
+                      [&](int x, int y) { return IndexOf(c.expected[size_t(y)][size_t(x)]); });
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
