@@ -470,6 +470,12 @@ TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 40; ++x)
             image.setPixel(x, y, qRgb(x * 6, y * 6, (x + y) * 3));
+    // Black but for a red first column, which a read one past a row's end would find.
+    QImage edged(40, 40, QImage::Format_Indexed8);
+    edged.setColorTable({qRgb(0, 0, 0), qRgb(255, 0, 0)});
+    edged.fill(0);
+    for (int y = 0; y < 40; ++y)
+        edged.scanLine(y)[0] = 1;
     const struct {
         const char* name;
         Picture source, target;
@@ -489,6 +495,8 @@ TEST(PictureColourTable, CopyIntoAnIndexedPictureKeepsColours)
          Indexed8(40, 40, GreyTable(16), 4), QRect(0, 0, 40, 40), QRect(-5, -7, 40, 40), 8},
         {"source past the bottom right", Indexed8(40, 40, {qRgb(255, 0, 0), qRgb(0, 0, 255), qRgb(0, 255, 0)}),
          Indexed8(40, 40, GreyTable(16), 4), QRect(0, 0, 40, 40), QRect(7, 5, 40, 40), 8},
+        {"source past the right edge of a full table's colours", Picture(edged, 8),
+         Indexed8(40, 40, GreyTable(256)), QRect(0, 0, 40, 40), QRect(1, 0, 40, 40), 8},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
