@@ -447,6 +447,7 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
     // Each file carries enough scan data for its size, so only the size limits refuse it.
     const QByteArray baseline = cjpeg(Photo(40, 30, 3), {});
     const QByteArray progressive444 = cjpeg(Photo(40, 30, 3), {"-progressive", "-sample", "1x1"});
+    const QByteArray grey = cjpeg(Photo(40, 30, 3), {"-grayscale"});
     struct Case {
         const char* name;
         const QByteArray& file;
@@ -462,6 +463,7 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         {"largest sides, 8 bits", baseline, 65500, 65500, JpegPixelFormat::Bits8, kOutOfResources},
         {"1.2 GB of 24-bit pixels", baseline, 20000, 20000, JpegPixelFormat::Bits24, kOutOfResources},
         {"24-bit pixels 32 KB over 1 GiB", baseline, 16384, 21846, JpegPixelFormat::Bits24, kOutOfResources},
+        {"8-bit pixels 32 KB over 1 GiB", grey, 32768, 32769, JpegPixelFormat::Bits8, kOutOfResources},
         // 400 MB of 8-bit pixels would fit, but reducing the colours buffers the whole picture
         // at 24 bits first.
         {"8 bits reduced from 1.2 GB", baseline, 20000, 20000, JpegPixelFormat::Bits8, kOutOfResources},
