@@ -177,6 +177,14 @@ TEST_F(Game, FirstChoiceCancelAndExchange)
     EXPECT_FALSE(form->Timer2->Enabled());
     EXPECT_TRUE(BoardShowsOrder());
     EXPECT_NE(form->Image1->Picture().pixel(300, 0), pictures::kBlue);
+
+    // A choice made before the redraw loses its frame to it; the exchange draws both again.
+    PressCell(0);
+    PressCell(1);
+    PressCell(3);
+    form->Timer2Timer(form->Timer2);
+    PressCell(2);
+    EXPECT_EQ(form->Image1->Picture().pixel(300, 180), pictures::kRed);
 }
 
 TEST_F(Game, TwoQuickExchangesShareOneRedraw)

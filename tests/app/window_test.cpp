@@ -234,8 +234,10 @@ TEST(WindowLook, EveryTextReadsOnTheLightAndDarkPalettes)
             form->Label4->SetColor(banner.colour);
             form->Label4->SetCaption(QString::fromUtf8(banner.caption));
             expectReadable(form->Label4);
-            // The capitals stand whole inside the label: its top and bottom rows hold no ink.
+            // The capitals stand whole inside the label, on its colour: its top and bottom rows
+            // hold no ink.
             const QImage shown = form->Label4->grab().toImage();
+            EXPECT_EQ(QColor(shown.pixel(0, 0)), QColor(pictures::ToQRgb(banner.colour))) << row.name;
             for (int y : {0, shown.height() - 1})
                 for (int x = 0; x < shown.width(); ++x)
                     ASSERT_EQ(shown.pixel(x, y), shown.pixel(0, 0)) << row.name << ": " << banner.caption << " at " << x << ", " << y;
