@@ -111,6 +111,7 @@ void AfterLoad(benchmark::State& state, Step step, int megapixels, bool moment)
     for (auto _ : state) {
         state.PauseTiming();
         form->TakePicture(CameraJpeg(megapixels));
+        PaintBoardAndPreview(form);  // the window shows the photo before any move
         malloc_trim(0);
         if (moment)
             TakeAMoment();
