@@ -139,14 +139,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 {
-    // Far past the table, and the first index past it; the highest in the first column.
-    for (const std::uint32_t highest : {200u, 3u}) {
+    // Far past the table, and the first index past it, of a table of 3 and of 255 entries;
+    // the highest in the first column.
+    for (const auto [entries, highest] : {std::pair{3u, 200u}, std::pair{3u, 3u}, std::pair{255u, 255u}}) {
         BmpFile f;
         f.bpp = 8;
         f.width = 4;
         f.height = 2;
-        f.colourCount = 3;
-        f.table = Table(3);
+        f.colourCount = entries;
+        f.table = Table(int(entries));
         const std::uint32_t rows[2][4] = {{highest, 1, 2, 0}, {2, 3, 1, 0}};
         auto index = [&](int x, int y) { return rows[y][x]; };
         f.pixels = PackRows(4, 2, 8, index);
@@ -157,8 +158,8 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
         // The image's own table covers every index used, so any drawing of it sees black too.
         const QVector<QRgb> table = p.image().colorTable();
         ASSERT_GT(table.size(), qsizetype(highest)) << highest;
-        EXPECT_EQ(table[3], qRgb(0, 0, 0));
-        EXPECT_EQ(table[highest], qRgb(0, 0, 0));
+        EXPECT_EQ(table[int(entries)], qRgb(0, 0, 0));
+        EXPECT_EQ(table[int(highest)], qRgb(0, 0, 0));
         EXPECT_EQ(p.image().pixel(0, 0), qRgb(0, 0, 0));
     }
 }
