@@ -24,6 +24,10 @@
 #include <string>
 #include <vector>
 
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <jpeglib.h>
 #include <jerror.h>
 
@@ -477,6 +481,44 @@ TEST_F(JpegReader, PicturesBeyondTheSizeLimitsAreRefused)
         PadFirstScan(file, DataPayingFor(qint64(c.width) * c.height));
         EXPECT_EQ(FailureOf(file, c.format), c.message) << c.name;
     }
+}
+
+// A decode that finds no memory for its picture fails, and gives back what the decoder held
+// (for a progressive file, every block's coefficients). The address space is capped for that
+// in a process of its own.
+using JpegReaderDeathTest = JpegReader;
+TEST_F(JpegReaderDeathTest, ADecodeWithoutMemoryForItsPictureGivesBackTheDecoders)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than a cap leaves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A small file claiming 2000 x 2000, which the decoder fills in: 12 MB of coefficients, then
+    // 12 MB of pixels. Made small, so no free heap is left for the decoder beyond the cap.
+    QByteArray claim = cjpeg(Photo(64, 48, 3), {"-progressive"});
+    PatchFrameSize(claim, 2000, 2000);
+    const auto decode = [&] {
+        const auto held = [] {
+            const struct mallinfo2 m = mallinfo2();
+            return m.uordblks + m.hblkhd;
+        };
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(18) << 20);
+        const rlimit cap = {room, room};
+        if (setrlimit(RLIMIT_AS, &cap) != 0)
+            std::_Exit(3);
+        const std::size_t before = held();
+        try {
+            DecodeJpeg(claim, JpegPixelFormat::Bits24);
+            std::_Exit(4);
+        } catch (const Failure& failure) {
+            if (std::string(failure.what()) != kOutOfResources)
+                std::_Exit(5);
+        }
+        std::_Exit(held() < before + (1 << 20) ? 0 : 6);
+    };
+    EXPECT_EXIT(decode(), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
