@@ -143,6 +143,7 @@ TEST_F(Game, ComposingLeavesTheSourceAndStripsAloneAndStripPressesTakeTheNearest
 TEST_F(Game, FirstChoiceCancelAndExchange)
 {
     form->N2Click(nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ScreenShowsBoard(); }, 2000));
     const Picture& board = form->Image1->Picture();
     PressCell(3, MouseButton::Right);  // a first press with any button chooses
     EXPECT_EQ(g().Selecting, 1);
@@ -155,6 +156,7 @@ TEST_F(Game, FirstChoiceCancelAndExchange)
     EXPECT_NE(board.pixel(300, 183), pictures::kRed);
     EXPECT_NE(form->Image3->Picture().pixel(300, 180), pictures::kRed) << "frames stay off the work picture";
     EXPECT_EQ(board.state().penWidth, 6);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ScreenShowsBoard(); }, 2000)) << "the frame is shown";
 
     PressCell(0, MouseButton::Right);
     EXPECT_EQ(g().Selecting, 0);

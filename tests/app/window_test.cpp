@@ -342,8 +342,10 @@ TEST_F(Window, AccessKeysOfEveryLevel)
     EXPECT_EQ(Shown(*form->N3), (QStringList{"画像読み込み(&Z)", "ピース数変更(&Y)", "制限時間(&X)"}));
     EXPECT_EQ(Shown(*form->N5), (QStringList{"4", "&9", "&16", "&25", "&36", "&49", "&64", "&81"}));
     EXPECT_EQ(Shown(*form->N6), (QStringList{"&30", "&45", "&60", "&90", "1&20", "&180", "制限なし(&Z)"}));
-    // Opening a submenu again reassigns from the marked captions: nothing changes.
+    // Each level opens from its item; opening it again reassigns from the marked captions:
+    // nothing changes.
     for (TMenuItem* level : {form->N1.get(), form->N3.get(), form->N5.get(), form->N6.get()}) {
+        EXPECT_EQ(level->Action()->menu(), level->Submenu()) << level->Caption().toStdString();
         const QStringList before = Shown(*level);
         emit level->Submenu()->aboutToShow();
         emit level->Submenu()->aboutToShow();
