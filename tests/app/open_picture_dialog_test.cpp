@@ -171,6 +171,7 @@ TEST(PictureFit, KeepsProportionsAndCentres)
         {"small picture is enlarged", {10, 10}, {0, 0, 40, 20}, {10, 0, 20, 20}},
         {"offset area", {480, 360}, {5, 5, 100, 100}, {5, 17, 100, 75}},
         {"very thin picture keeps one pixel", {10000, 1}, {0, 0, 100, 100}, {0, 49, 100, 1}},
+        {"very narrow picture keeps one pixel", {1, 10000}, {0, 0, 100, 100}, {49, 0, 1, 100}},
         {"height rounded to the nearest pixel (39.6)", {5, 2}, {0, 0, 99, 99}, {0, 29, 99, 40}},
         {"width rounded to the nearest pixel (39.6)", {2, 5}, {0, 0, 99, 99}, {29, 0, 40, 99}},
         {"empty picture", {0, 0}, {0, 0, 100, 100}, {}},

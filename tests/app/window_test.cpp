@@ -259,6 +259,10 @@ TEST(WindowLook, AColourThatDoesNotReadMovesJustFarEnoughTowardBlackOrWhite)
     EXPECT_EQ(ReadableOn(Qt::white, {grey, Qt::black}), grey) << "the first that reads";
     EXPECT_EQ(ReadableOn(Qt::white, {}), QColor(Qt::black));
     EXPECT_EQ(ReadableOn(dark, {}), QColor(Qt::white));
+    // The ratio of relative luminances, dark channels taken linearly: 21 at most, 1.06 for a
+    // grey of 10 on black.
+    EXPECT_DOUBLE_EQ(ContrastRatio(Qt::white, Qt::black), 21.0);
+    EXPECT_NEAR(ContrastRatio(QColor(10, 10, 10), Qt::black), 1.0607, 0.0005);
     // Neither reads on the dark ground: the last is lightened until it does, and no further.
     const QColor moved = ReadableOn(dark, {Qt::black, faint});
     EXPECT_GE(ContrastRatio(moved, dark), kReadableContrast);
