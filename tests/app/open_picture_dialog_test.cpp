@@ -366,6 +366,7 @@ TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
 {
     WriteImage(Path("photo.jpg"), 1600, 1200, Qt::green, "JPEG");
     WriteImage(Path("photo.bmp"), 1600, 1200, Qt::green, "BMP");
+    WriteImage(Path("tall.jpg"), 1200, 1600, Qt::green, "JPEG");
     struct Row {
         const char* file;
         QSize cover;
@@ -375,6 +376,7 @@ TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
         {"photo.jpg", {200, 150}, {200, 150}},   // 1/8
         {"photo.jpg", {200, 200}, {200, 150}},   // the width is the side it meets
         {"photo.jpg", {201, 151}, {400, 300}},   // 1/8 would fall a pixel short
+        {"tall.jpg", {400, 201}, {300, 400}},    // upright in a wide area: the heights meet
         {"photo.jpg", {1000, 700}, {1000, 750}}, // 5/8
         {"photo.jpg", {3000, 3000}, {1600, 1200}},
         {"photo.bmp", {200, 150}, {400, 300}},   // read whole, then sampled to twice the size shown
@@ -383,7 +385,7 @@ TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)
     for (const Row& row : rows) {
         const picture_dialog::PaneLoad load = picture_dialog::LoadPaneFile(Path(row.file), row.cover);
         EXPECT_EQ(load.state, PictureState::Shown) << row.file;
-        EXPECT_EQ(load.size, QSize(1600, 1200)) << row.file;
+        EXPECT_EQ(load.size, row.file == std::string("tall.jpg") ? QSize(1200, 1600) : QSize(1600, 1200)) << row.file;
         EXPECT_EQ(load.image.size(), row.kept) << row.file << " for " << row.cover.width() << "x"
                                                   << row.cover.height();
     }

@@ -198,6 +198,7 @@ const RectCase kRectCases[] = {
     {"SourcePastBottomRight", QRect(2, 2, 8, 8), QRect(28, 20, 8, 8), QRect(2, 2, 4, 4), QPoint(26, 18)},
     {"WholePicture", QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QRect(0, 0, 32, 24), QPoint(0, 0)},
     {"OnePixelWide", QRect(3, 4, 1, 5), QRect(9, 1, 1, 5), QRect(3, 4, 1, 5), QPoint(6, -3)},
+    {"OnePixelHigh", QRect(3, 4, 5, 1), QRect(9, 1, 5, 1), QRect(3, 4, 5, 1), QPoint(6, -3)},
     {"EntirelyOutside", QRect(40, 0, 8, 8), QRect(0, 0, 8, 8), QRect(), QPoint(0, 0)},
 };
 
