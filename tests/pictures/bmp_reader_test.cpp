@@ -141,7 +141,7 @@ TEST(BitmapReader, IndexBeyondShortTableShowsBlack)
 {
     // Far past the table, and the first index past it, of a table of 3 and of 255 entries;
     // the highest in the first column.
-    for (const auto [entries, highest] : {std::pair{3u, 200u}, std::pair{3u, 3u}, std::pair{255u, 255u}}) {
+    for (const auto& [entries, highest] : {std::pair{3u, 200u}, std::pair{3u, 3u}, std::pair{255u, 255u}}) {
         BmpFile f;
         f.bpp = 8;
         f.width = 4;
