@@ -25,7 +25,6 @@
 #include <vector>
 
 #include <malloc.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -33,6 +32,7 @@
 
 #include "tests/support/jpeg_file.h"
 #include "tests/support/jpeg_surgery.h"
+#include "tests/support/memory.h"
 #include "tests/support/named_rows.h"
 #include "tests/support/test_file.h"
 
@@ -502,11 +502,7 @@ TEST_F(JpegReaderDeathTest, ADecodeWithoutMemoryForItsPictureGivesBackTheDecoder
             const struct mallinfo2 m = mallinfo2();
             return m.uordblks + m.hblkhd;
         };
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(18) << 20);
-        const rlimit cap = {room, room};
-        if (setrlimit(RLIMIT_AS, &cap) != 0)
+        if (!test_memory::CapAddressSpace(rlim_t(18) << 20))
             std::_Exit(3);
         const std::size_t before = held();
         try {
@@ -600,11 +596,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     const QByteArray progressive = cjpeg(Photo(256, 256, 3), {"-progressive"});
     EXPECT_GT(countOf(progressive), ScanDataOf(progressive) * 3 / 4);
     QByteArray filled = progressive;
-    std::vector<jpeg_surgery::Segment> scans;
-    for (const jpeg_surgery::Segment& segment : jpeg_surgery::Segments(progressive)) {
-        if (segment.marker == 0xDA)
-            scans.push_back(segment);
-    }
+    const std::vector<jpeg_surgery::Segment> scans = jpeg_surgery::All(progressive, {0xDA});
     ASSERT_GE(scans.size(), 2u);
     filled.insert(scans[0].end, QByteArray("\xFF\xFF\xFF", 3));
     EXPECT_EQ(countOf(filled), countOf(progressive));
@@ -712,11 +704,7 @@ TEST_F(JpegReader, ScanPassesAreBoundedByThePicturesCoefficients)
 
     // The same with its first or second scan sent twice: a file that codes again what it has
     // coded.
-    std::vector<jpeg_surgery::Segment> scans;
-    for (const jpeg_surgery::Segment& segment : jpeg_surgery::Segments(progression)) {
-        if (segment.marker == 0xDA)
-            scans.push_back(segment);
-    }
+    const std::vector<jpeg_surgery::Segment> scans = jpeg_surgery::All(progression, {0xDA});
     ASSERT_GE(scans.size(), 3u);
     auto twice = [&](int scan) {
         QByteArray file = progression;

@@ -7,10 +7,7 @@
 
 #include <QImage>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <set>
 #include <ostream>
 #include <string>
@@ -648,11 +645,7 @@ TEST(PictureDeathTest, AWriteThatCannotCopyTheSharedPixelsFails)
     const auto writeShared = [](const Row& row) {
         const Picture original(pictures::NewImage(8000, 8000, QImage::Format_RGB32), 32);
         Picture shared = original;
-        long pages = 0;
-        std::ifstream("/proc/self/statm") >> pages;
-        const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(64) << 20);
-        const rlimit cap = {room, room};
-        if (original.isEmpty() || setrlimit(RLIMIT_AS, &cap) != 0)
+        if (original.isEmpty() || !test_memory::CapAddressSpace(rlim_t(64) << 20))
             std::_Exit(3);
         try {
             row.write(shared);

@@ -64,14 +64,21 @@ inline std::vector<Segment> Segments(const QByteArray& f)
     return out;
 }
 
+// The segments of one of the given markers, in file order.
+inline std::vector<Segment> All(const QByteArray& f, std::initializer_list<int> markers)
+{
+    std::vector<Segment> out;
+    for (const Segment& s : Segments(f))
+        if (std::find(markers.begin(), markers.end(), s.marker) != markers.end())
+            out.push_back(s);
+    return out;
+}
+
 // The first segment of one of the given markers.
 inline std::optional<Segment> First(const QByteArray& f, std::initializer_list<int> markers)
 {
-    for (const Segment& s : Segments(f))
-        for (int m : markers)
-            if (s.marker == m)
-                return s;
-    return std::nullopt;
+    const std::vector<Segment> found = All(f, markers);
+    return found.empty() ? std::nullopt : std::optional(found.front());
 }
 
 }  // namespace jpeg_surgery

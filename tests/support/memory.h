@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,6 +48,17 @@ inline long long PagesNotInUse(const void* block, std::size_t size)
     if (mincore(reinterpret_cast<void*>(begin), end - begin, resident.data()) != 0)
         return -1;
     return std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
+}
+
+// Caps the address space at what the process maps now plus `spare` bytes, so the next large
+// allocation fails; false when the cap cannot be set. For a process of its own (a death test).
+inline bool CapAddressSpace(rlim_t spare)
+{
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + spare;
+    const rlimit cap = {room, room};
+    return setrlimit(RLIMIT_AS, &cap) == 0;
 }
 
 }  // namespace test_memory
