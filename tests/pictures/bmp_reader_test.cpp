@@ -733,8 +733,9 @@ INSTANTIATE_TEST_SUITE_P(
                     f.compression = 3; f.masks = {0xFF0000, 0xFF00, 0xFF};
                 }),
                 kBitmapInvalid},
-        BadCase{"WidthZero", With(Plain24, [](BmpFile& f) { f.width = 0; }), kBitmapInvalid},
-        BadCase{"HeightZero", With(Plain24, [](BmpFile& f) { f.height = 0; }), kBitmapInvalid},
+        // Refused for their size before the colour table they lack is looked for.
+        BadCase{"WidthZero", With(Plain24, [](BmpFile& f) { f.width = 0; f.bpp = 8; }), kBitmapInvalid},
+        BadCase{"HeightZero", With(Plain24, [](BmpFile& f) { f.height = 0; f.bpp = 8; }), kBitmapInvalid},
         BadCase{"CoreWidthZero", With(Plain24, [](BmpFile& f) { f.headerSize = 12; f.width = 0; }),
                 kBitmapInvalid},
         BadCase{"NegativeWidth", With(Plain24, [](BmpFile& f) { f.width = -2; }), kBitmapInvalid},
@@ -809,6 +810,13 @@ INSTANTIATE_TEST_SUITE_P(
                     return f.build().left(26 + 3 * 16 - 1);
                 },
                 kStreamReadError},
+        // Its whole table there, and its pixels said to start past the file's end, inside where
+        // a table of four-byte entries would end: the offset is what is wrong.
+        BadCase{"CorePixelsPastTheEnd",
+                With(Plain24, [](BmpFile& f) {
+                    f.headerSize = 12; f.bpp = 4; f.table = Table(16); f.pixels.clear(); f.offset = 26 + 3 * 20;
+                }),
+                kBitmapInvalid},
         BadCase{"ColourCountTwoGiga",
                 With(Plain24, [](BmpFile& f) {
                     f.bpp = 8; f.colourCount = 0x80000000u; f.table = Table(256);
