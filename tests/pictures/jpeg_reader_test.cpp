@@ -817,7 +817,7 @@ const InkPatch kPatches[] = {
     {0, 255, 255, 0, 255, 0, 0},
     {255, 0, 255, 0, 0, 255, 0},
     {255, 255, 0, 0, 0, 0, 255},
-    {0, 0, 0, 128, 127, 127, 127},
+    {170, 0, 0, 128, 42, 127, 127},  // cyan over black: both take part in red
 };
 
 // Four flat 16 x 16 patches side by side, stored as inks (inverted, as Adobe applications
