@@ -319,7 +319,7 @@ def main():
     # ccache only speeds up a rebuilt folder; the check does not need it.
     launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
     subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                    *launcher, "-DMOZARIO_QT_ASSERTS=ON", "-DMOZARIO_PROGRAM_TESTS=OFF"],
+                    *launcher, "-DMOZARIO_LIBRARY_CHECKS=ON", "-DMOZARIO_PROGRAM_TESTS=OFF"],
                    check=True, stdout=subprocess.DEVNULL)
     targets = sorted({t for f in files for t in tests_for(f)}, key=TEST_PROGRAMS.index)
 

@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build_dir=${MOZARIO_ASAN_BUILD_DIR:-build-asan}
 
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOZARIO_SANITIZE=ON -DMOZARIO_QT_ASSERTS=ON -DMOZARIO_PROGRAM_TESTS=OFF >/dev/null
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMOZARIO_SANITIZE=ON -DMOZARIO_LIBRARY_CHECKS=ON -DMOZARIO_PROGRAM_TESTS=OFF >/dev/null
 cmake --build "$build_dir" -j2
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1
