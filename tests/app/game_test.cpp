@@ -2,7 +2,9 @@
 #include "pictures/failure.h"
 #include "puzzle/random.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/modal.h"
 
+#include <QFileDialog>
 #include <QImage>
 #include <QScreen>
 #include <QTest>
@@ -254,6 +256,8 @@ TEST_F(Game, ThirtySecondsLeftAloneEndInTimeUp)
     EXPECT_EQ(form->Label4->Caption(), QStringLiteral("TIMEUP"));
     EXPECT_EQ(form->Label4->size(), QSize(form->Label4->fontMetrics().horizontalAdvance("TIMEUP"), 64))
         << "the banner sizes itself to its text";
+    const TLabel made(nullptr, QStringLiteral("CLEAR"), form->Label4->font());
+    EXPECT_EQ(made.size(), QSize(made.fontMetrics().horizontalAdvance("CLEAR"), 64)) << "from the start";
     EXPECT_TRUE(form->Timer1->Enabled()) << "only completion stops the clock";
     clock.Advance(1400);
     EXPECT_EQ(form->Edit3->text(), QStringLiteral("0"));
@@ -301,6 +305,16 @@ TEST_F(Game, SettingsStopTheGameButLeaveTheBoard)
     PressCell(0);
     EXPECT_EQ(g().PieceCount, 9);
     EXPECT_EQ(g().Selecting, 0);
+}
+
+TEST_F(Game, ThePictureDialogCancelledEndsTheGameAndShowsThePictureWhole)
+{
+    form->N2Click(nullptr);
+    PressCell(0);
+    modal::WhenOpen<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    form->N4->Action()->trigger();
+    EXPECT_EQ(g().Playing, 0);
+    EXPECT_EQ(form->Image1->Picture().storage(), form->Image2->Picture().storage());
 }
 
 // 268 megapixels of 8 bits, never written, with a full table: `first`, then greys (or none, when

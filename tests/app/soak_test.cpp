@@ -55,7 +55,8 @@ protected:
         for (const Bitmap& b : {Bitmap{"one.bmp", 37, 23, 1}, Bitmap{"four.bmp", 40, 30, 4},
                                 Bitmap{"eight.bmp", 64, 48, 8}, Bitmap{"sixteen.bmp", 33, 27, 16},
                                 Bitmap{"truecolour.bmp", 72, 54, 24}, Bitmap{"thirtytwo.bmp", 45, 45, 32},
-                                Bitmap{"tiny.bmp", 5, 4, 24}, Bitmap{"tall.bmp", 9, 80, 24}}) {
+                                Bitmap{"tiny.bmp", 5, 4, 24}, Bitmap{"tall.bmp", 9, 80, 24},
+                                Bitmap{"line.bmp", 30, 1, 24}}) {
             Add(b.name, Q(bmp_file::Picture(b.width, b.height, b.bpp, b.width % 2 == 1).build()), b.width, b.height);
         }
         const std::string ppm = jpeg_file::Pnm(jpeg_file::Photo(56, 42, 3), 56, 42, 3);

@@ -400,6 +400,7 @@ TEST(ErrorBox, TextAndTitleRules)
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/my.game.bin")), QStringLiteral("my"));
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/MZ")), QStringLiteral("Mz"));
     EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("Z")), QStringLiteral("Z"));
+    EXPECT_EQ(ApplicationTitleFrom(QStringLiteral("/opt/.mozario")), QString()) << "all extension";
 }
 
 TEST(ErrorBox, AFailureInAHandlerIsShownOnceAndTheProgramGoesOn)

@@ -652,6 +652,7 @@ TEST_F(JpegReader, HolesOfASparseFileAreNeitherReadNorCounted)
     };
     const Case cases[] = {
         {"in the scan", claimed.chopped(2), claimed.right(2), kOutOfResources},
+        {"in the scan, to the end", claimed.chopped(2), {}, kOutOfResources},
         {"before the first segment", claimed.left(2), claimed.mid(2), kOutOfResources},
         {"in place of the end of image", small.chopped(2), {}, "decoded"},
     };
