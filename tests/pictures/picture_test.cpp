@@ -591,7 +591,12 @@ TEST(PictureBasics, ALargePicturesStorageServesTheNextOfItsSize)
     pictures::ReserveStorage(kWidth, kHeight, QImage::Format_BGR888, 2);
     EXPECT_EQ(PagesNotInUse(pictures::NewImage(kWidth, kHeight, QImage::Format_BGR888)), 0);
     while (pictures::WarmStorage(qsizetype(1) << 24)) {
-    }  // nothing left to write for the tests after
+    }
+    // A picture of another size sends the spares, 18 MB each and written, back to the system.
+    // Its rows are whole words already: no padding.
+    const long long resident = test_memory::ResidentBytes();
+    EXPECT_EQ(pictures::NewImage(4000, 1500, QImage::Format_BGR888).bytesPerLine(), 12000);
+    EXPECT_LT(test_memory::ResidentBytes(), resident - (16 << 20));
 }
 
 TEST(PictureBasics, WarmedStorageServesThePicturesFirstTwoCopiesWithPagesInUse)

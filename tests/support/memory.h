@@ -20,13 +20,9 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 namespace test_memory {
 
-// Under AddressSanitizer: the bytes of live heap blocks (freed blocks wait in its quarantine, so
-// the resident size says little there). Otherwise the resident set size from /proc.
-inline long long InUseBytes()
+// The resident set size from /proc.
+inline long long ResidentBytes()
 {
-#if defined(__SANITIZE_ADDRESS__)
-    return static_cast<long long>(__sanitizer_get_current_allocated_bytes());
-#else
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
@@ -34,6 +30,16 @@ inline long long InUseBytes()
             return std::stoll(line.substr(6)) * 1024;
     }
     return -1;
+}
+
+// Under AddressSanitizer: the bytes of live heap blocks (freed blocks wait in its quarantine, so
+// the resident size says little there). Otherwise the resident set size.
+inline long long InUseBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return static_cast<long long>(__sanitizer_get_current_allocated_bytes());
+#else
+    return ResidentBytes();
 #endif
 }
 
