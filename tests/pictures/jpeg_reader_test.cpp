@@ -15,6 +15,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -133,6 +134,27 @@ Raster ParsePnm(const QByteArray& bytes)
         return ::testing::AssertionFailure() << mismatches << " pixels differ, first " << first;
     return ::testing::AssertionSuccess();
 }
+
+// Reads the bytes it holds, then fails, as a disk with a sector it cannot read.
+class FailingDevice : public QIODevice {
+public:
+    explicit FailingDevice(QByteArray bytes) : bytes_(std::move(bytes)) { open(ReadOnly | Unbuffered); }
+    qint64 size() const override { return bytes_.size() * 2; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        const qint64 count = std::min(max, bytes_.size() - pos());
+        if (count <= 0)
+            return -1;
+        std::memcpy(data, bytes_.constData() + pos(), size_t(count));
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray bytes_;
+};
 
 std::string FailureOf(const QByteArray& file, JpegPixelFormat format = JpegPixelFormat::Bits24)
 {
@@ -415,6 +437,15 @@ TEST_F(JpegReader, LongMarkerSegmentsAreSkippedEvenPastTheEnd)
     // The same file cut inside either segment: the skip runs past the end of the file.
     for (qsizetype cut : {qsizetype(10), qsizetype(5000), qsizetype(40000), qsizetype(100000)})
         EXPECT_EQ(FailureOf(withSegment.left(cut)), JpegError(50)) << cut;
+
+    // A device that cannot read on, halfway through the scan: the read's error, not an end.
+    FailingDevice failing(good.left(good.size() / 2));
+    try {
+        DecodeJpeg(failing, JpegPixelFormat::Bits24);
+        ADD_FAILURE() << "decoded";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.what(), JpegError(35));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
