@@ -668,22 +668,29 @@ TEST_F(OpenPictureDialogTest, SizeTypeAndDateReadWholeAtTheOpeningSize)
             // The player may still drag the type and date columns wider, and they stay so; the
             // list then scrolls sideways and the names keep their width.
             QWidget* handles = header->viewport();
+            const auto drag = [&](int column, int by) {
+                const QPoint edge(header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
+                                  header->height() / 2);
+                QTest::mousePress(handles, Qt::LeftButton, {}, edge);
+                QTest::mouseMove(handles, edge + QPoint(by, 0));
+                QTest::mouseRelease(handles, Qt::LeftButton, {}, edge + QPoint(by, 0));
+                if (by > 0)
+                    fd->setNameFilter(QStringLiteral("*.jpg"));  // the list changes
+                for (int round = 0; round < 3; ++round)
+                    QCoreApplication::processEvents();
+            };
             const int names = header->sectionSize(0);
             EXPECT_GE(names, wanted(0)) << locale.name().toStdString();
             for (int column : {2, 3}) {
-                const QPoint edge(header->sectionViewportPosition(column) + header->sectionSize(column) - 1,
-                                  header->height() / 2);
                 const int before = header->sectionSize(column);
-                QTest::mousePress(handles, Qt::LeftButton, {}, edge);
-                QTest::mouseMove(handles, edge + QPoint(40, 0));
-                QTest::mouseRelease(handles, Qt::LeftButton, {}, edge + QPoint(40, 0));
-                fd->setNameFilter(QStringLiteral("*.jpg"));  // the list changes: no fitting now
-                for (int round = 0; round < 3; ++round)
-                    QCoreApplication::processEvents();
+                drag(column, 40);  // and no fitting after it
                 EXPECT_EQ(header->sectionSize(column), before + 40) << locale.name().toStdString() << " column " << column;
                 EXPECT_EQ(header->sectionSize(0), names) << locale.name().toStdString() << " column " << column;
                 EXPECT_TRUE(tree->horizontalScrollBar()->isVisible()) << locale.name().toStdString() << " column " << column;
             }
+            // Dragged narrower than it was, a column leaves its room to the names.
+            drag(3, -120);
+            EXPECT_EQ(header->length(), tree->viewport()->width()) << locale.name().toStdString();
             fd->reject();
         });
         EXPECT_FALSE(dialog.Execute());
