@@ -775,6 +775,15 @@ INSTANTIATE_TEST_SUITE_P(
         // Two bytes a pixel: 16384 x 3073 is 96 MiB and 32768 bytes, which 3 bytes of data pay for.
         BadCase{"SixteenBitRowsPaidForByTheLeastData", [] { return SixteenBitsBeyondFree(3).build(); }, kReads},
         BadCase{"SixteenBitRowsOneByteShort", [] { return SixteenBitsBeyondFree(2).build(); }, kBitmapInvalid},
+        // 32 KB over the 1 GiB cap, with the run-length data to pay for it: the cap refuses it.
+        BadCase{"RunLengthOverTheCapPaidFor",
+                [] {
+                    BmpFile f = OneByteMoreThanFree(8, 1, QByteArray(61000, '\0'));
+                    f.width = 32768;
+                    f.height = 32769;
+                    return f.build();
+                },
+                kBitmapInvalid},
         BadCase{"SparseRunLengthTwelveMegapixels",
                 [] {
                     BmpFile f = TwelveMegapixels();
