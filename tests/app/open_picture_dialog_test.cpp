@@ -354,12 +354,16 @@ TEST_F(PicturePaneTest, ShowsWhatTheGameWouldLoad)
     pane.layout()->activate();
     const QRect caption = pane.findChild<QLabel*>()->geometry(), button = PreviewButton(&pane)->geometry();
     EXPECT_GT(button.left(), caption.right());
-    EXPECT_GT(pane.findChild<picture_dialog::PictureView*>()->geometry().top(), std::max(caption.bottom(), button.bottom()));
-    // Squeezed, it keeps room for a picture 64 pixels high.
-    pane.resize(pane.width(), 1);
+    const QRect view = pane.findChild<picture_dialog::PictureView*>()->geometry();
+    EXPECT_GT(view.top(), std::max(caption.bottom(), button.bottom()));
+    // Edge to edge: the dialog's own spacing sets the pane apart.
+    EXPECT_EQ(QRect(QPoint(view.left(), std::min(caption.top(), button.top())), view.bottomRight()), pane.rect());
+    // Squeezed, it keeps room for a picture 64 pixels high, and 180 pixels of width.
+    pane.resize(1, 1);
     pane.layout()->invalidate();
     pane.layout()->activate();
     EXPECT_EQ(pane.findChild<picture_dialog::PictureView*>()->height(), 64);
+    EXPECT_EQ(pane.width(), 180);
 }
 
 TEST_F(PicturePaneTest, PicturesAreKeptOnlyAsLargeAsTheyAreShown)

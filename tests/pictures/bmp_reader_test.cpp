@@ -585,6 +585,12 @@ INSTANTIATE_TEST_SUITE_P(
                 {"f.f.f.f",  //
                  "345abcd",  //
                  "13131.."}},
+        RleCase{"Rle4AbsoluteRunsOfEvenLength", 4, 6,
+                Bytes({0, 4, 0x12, 0x34, 0, 0,          // absolute four: two bytes, no pad
+                       0, 6, 0x56, 0x78, 0x9A, 0xFF,  // absolute six: three bytes and a pad
+                       0, 1}),
+                {"56789a",  //
+                 "1234.."}},
         RleCase{"Rle4DeltaAndClipping", 4, 4,
                 Bytes({0, 2, 2, 1, 9, 0x12, 0, 0, 0, 2, 1, 5, 0, 1}),
                 {"....",  //

@@ -563,6 +563,9 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
     strayRestart.insert(firstScan, QByteArray("\xFF\xD0", 2));
     QByteArray strayZero = small;
     strayZero.insert(firstScan, QByteArray("\xFF\x00", 2));
+    // Fill bytes before a marker between segments belong to the marker.
+    QByteArray filledBetween = small;
+    filledBetween.insert(jpeg_surgery::First(small, {0xDB})->start, QByteArray("\xFF\xFF", 2));
     const QByteArray cutInScan = small.chopped(20);
     // A start-of-image marker ends the scan as any marker but a restart does: what follows is
     // no scan data.
@@ -600,6 +603,7 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
         {"the same after a stray stuffed zero", strayZero, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a long segment", markerLike, 8192, 8192, PadFirstScan, 8000, false},
         {"the same after a segment of length 0", zeroLength, 8192, 8192, PadFirstScan, 8000, false},
+        {"the same after fill bytes before a segment", filledBetween, 8192, 8192, PadFirstScan, 8000, false},
         {"192 megapixels", small, 16000, 12000, nullptr, 0, true},
         // Every interval between restart markers counts, and nothing after the scan does.
         {"restart intervals paying for half", restarts, 8192, heightPaidBy(restartData / 2), nullptr, 0, false},

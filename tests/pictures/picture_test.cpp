@@ -399,6 +399,7 @@ TEST(PictureColourTable, DrawingANewColourGrowsTheTableOrWidensThePicture)
         int bits, expectedBits;
     } rows[] = {
         {"grey with room for two more", GreyTable(236), 8, 8},
+        {"room for just two more", GreyTable(254), 8, 8},
         {"full table", GreyTable(256), 8, 32},
         {"four bits with room stay four", GreyTable(14), 4, 4},
         {"four bits past sixteen colours grow to eight", GreyTable(15), 4, 8},

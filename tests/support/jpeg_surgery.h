@@ -35,6 +35,10 @@ inline std::vector<Segment> Segments(const QByteArray& f)
     qsizetype pos = 2;
     while (pos + 1 < f.size() && uchar(f[pos]) == 0xFF) {
         const int marker = uchar(f[pos + 1]);
+        if (marker == 0xFF) {  // a fill byte before a marker
+            ++pos;
+            continue;
+        }
         if (marker == 0xD9) {
             out.push_back({marker, pos, pos + 2});
             break;
