@@ -194,7 +194,7 @@ static void SkipInputData(j_decompress_ptr cinfo, long count)
 static void TermSource(j_decompress_ptr) {}
 
 // Called between units of input while the decoder gathers a multi-scan file, so each new scan
-// is counted before its data is decoded.
+// is counted, and passed over where it would draw nothing, before its data is decoded.
 static void LimitScans(j_common_ptr common)
 {
     if (!common->is_decompressor)
@@ -224,6 +224,18 @@ static void LimitScans(j_common_ptr common)
     // a real encoder makes.
     if (monitor->scannedCoefficients > monitor->allowed)
         ERREXIT(cinfo, JERR_BAD_PROGRESSION);
+
+    // A component decoded to one pixel a block shows nothing of its blocks but the DC
+    // coefficient: a progressive scan of its other coefficients is passed over undecoded, and
+    // the decoder, meeting the scan's end at once, leaves them as they are.
+    bool undrawn = cinfo->progressive_mode && cinfo->Ss > 0;
+    for (int i = 0; i < cinfo->comps_in_scan; ++i)
+        undrawn = undrawn && cinfo->cur_comp_info[i]->DCT_scaled_size == 1;
+    if (undrawn) {
+        auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+        if (!PassScanData(&source->reader, &source->pub.next_input_byte, &source->pub.bytes_in_buffer))
+            ERREXIT(cinfo, JERR_FILE_READ);
+    }
 }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <unistd.h>
 #include <utility>
@@ -114,6 +115,50 @@ void SkipJpegBytes(JpegFileReader* reader, std::size_t count)
     if (count > 0) {
         QIODevice* file = reader->file;
         file->seek(std::min(file->pos() + qint64(count), file->size()));
+    }
+}
+
+bool PassScanData(JpegFileReader* reader, const unsigned char** next, std::size_t* left)
+{
+    // A marker's code can open a block whose 0xFF ended the one before: the block is then handed
+    // back, and this 0xFF stands for the one already passed.
+    static const unsigned char kMarkerStart = 0xFF;
+    const unsigned char* block = *next;
+    std::size_t size = *left;
+    std::size_t at = 0;
+    bool afterFF = false;
+    for (;;) {
+        while (at < size) {
+            if (!afterFF) {
+                const auto* ff = static_cast<const unsigned char*>(std::memchr(block + at, 0xFF, size - at));
+                if (!ff)
+                    break;
+                at = std::size_t(ff - block) + 1;
+                afterFF = true;
+                continue;
+            }
+            const int code = block[at];
+            if (code != 0x00 && code != 0xFF && !IsRestartMarker(code)) {
+                if (at > 0) {
+                    *next = block + at - 1;
+                    *left = size - at + 1;
+                } else {
+                    reader->next -= size;
+                    *next = &kMarkerStart;
+                    *left = 1;
+                }
+                return true;
+            }
+            afterFF = code == 0xFF;  // fill bytes before a marker
+            ++at;
+        }
+        const qint64 count = NextBlock(reader, &block);
+        if (count <= 0) {
+            *left = 0;
+            return count == 0;
+        }
+        size = std::size_t(count);
+        at = 0;
     }
 }
 

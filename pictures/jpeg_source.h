@@ -1,7 +1,7 @@
 #pragma once
 // The file side of the JPEG reader: hands the open file over in blocks as the decoder asks,
-// passes over runs of zeros, and counts the entropy-coded bytes of its scans. Internal to the
-// JPEG reader.
+// passes over runs of zeros and over scans the decoder need not decode, and counts the
+// entropy-coded bytes of its scans. Internal to the JPEG reader.
 
 #include <QIODevice>
 #include <cstddef>
@@ -32,6 +32,12 @@ qint64 NextJpegBlock(JpegFileReader* reader, bool betweenScans, const unsigned c
 // Passes over count bytes beyond the block last handed over: through what was read ahead, then
 // forward in the file, stopping at its end.
 void SkipJpegBytes(JpegFileReader* reader, std::size_t count);
+
+// Passes over the rest of a scan's entropy-coded data without decoding it. *next and *left are
+// what the decoder has not yet taken of the block last handed over; they are moved to the marker
+// that ends the scan, or to nothing left when the file ends first. Returns false when the file
+// cannot be read.
+bool PassScanData(JpegFileReader* reader, const unsigned char** next, std::size_t* left);
 
 // Bytes of entropy-coded data in the file from its start, counted up to `enough`: what follows
 // each start-of-scan header up to the next marker that is not a restart marker (restart markers

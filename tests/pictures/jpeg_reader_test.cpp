@@ -19,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -295,6 +296,13 @@ TEST_P(Files, DecodeLikeTheLibraryInEitherFormat)
         EXPECT_EQ(picture.bitsPerPixel(), wide ? 24 : 8);
         ASSERT_EQ(picture.image().format(), wide ? QImage::Format_BGR888 : QImage::Format_Indexed8);
         EXPECT_TRUE(SamePixels(picture, wide ? djpeg(jpeg) : reduced));
+        if (format == JpegPixelFormat::Bits24) {
+            // At 1/8 a block is a pixel: what the scans of a block's other coefficients add,
+            // where they matter, still shows.
+            const QStringList eighth = {"-scale", "1/8"};
+            EXPECT_TRUE(SamePixels(DecodeJpeg(jpeg, format, QSize(1, 1)),
+                                   djpeg(jpeg, grey ? eighth + QStringList{"-colors", "236"} : eighth)));
+        }
         if (wide)
             continue;
         const QVector<QRgb> table = picture.image().colorTable();
@@ -651,6 +659,48 @@ TEST_F(JpegReader, OnlyScanDataPaysForTheWorkingSet)
                 << pixelBytes << " bytes a pixel, " << data;
         }
     }
+}
+
+// Passed over, a scan's data leaves the decoder the file from the marker that ends it, read in
+// blocks of 4096 bytes: a marker is an 0xFF (the last of any fill bytes) followed by a code that
+// is no stuffed zero and no restart.
+TEST_F(JpegReader, PassingOverAScanLeavesItsEndingMarkerNext)
+{
+    const auto data = [](qsizetype count) { return QByteArray(count, 'x'); };
+    const QByteArray tail = QByteArray("\xC4\x00\x05", 3) + data(5000) + QByteArray("\xFF\xD9", 2);
+    struct Case {
+        const char* name;
+        QByteArray file;
+        qsizetype marker;  // where the decoder goes on, or -1 for the end of the file
+    };
+    const Case cases[] = {
+        {"past stuffed zeros and restarts", data(100) + "\xFF" + '\0' + data(9) + "\xFF\xD3" + data(9) + '\xFF' + tail, 122},
+        {"the code opening the next block", data(4095) + '\xFF' + tail, 4095},
+        {"a stuffed zero opening the next block", data(4095) + '\xFF' + '\0' + data(9) + '\xFF' + tail, 4106},
+        {"a restart opening the next block", data(4095) + "\xFF\xD7" + data(9) + '\xFF' + tail, 4106},
+        {"fill bytes across the end of a block", data(4090) + QByteArray(10, '\xFF') + tail, 4099},
+        {"no marker before the end", data(9000) + '\xFF', -1},
+    };
+    for (const Case& c : cases) {
+        QByteArray file = c.file;
+        QBuffer buffer(&file);
+        buffer.open(QIODevice::ReadOnly);
+        auto reader = std::make_unique<JpegFileReader>();
+        StartJpegReading(reader.get(), &buffer);
+        const unsigned char* next = nullptr;
+        std::size_t left = std::size_t(NextJpegBlock(reader.get(), false, &next));
+        ASSERT_TRUE(PassScanData(reader.get(), &next, &left)) << c.name;
+        QByteArray rest(reinterpret_cast<const char*>(next), qsizetype(left));
+        for (qint64 count; (count = NextJpegBlock(reader.get(), false, &next)) > 0;)
+            rest.append(reinterpret_cast<const char*>(next), count);
+        EXPECT_EQ(rest, c.marker < 0 ? QByteArray() : file.mid(c.marker)) << c.name;
+    }
+    FailingDevice failing(data(20000), 9000);
+    auto reader = std::make_unique<JpegFileReader>();
+    StartJpegReading(reader.get(), &failing);
+    const unsigned char* next = nullptr;
+    std::size_t left = std::size_t(NextJpegBlock(reader.get(), false, &next));
+    EXPECT_FALSE(PassScanData(reader.get(), &next, &left));
 }
 
 // Bytes this process has read from files so far.
