@@ -111,6 +111,8 @@ struct DecodeJob {
     FileSource source;
     ScanMonitor monitor;
 
+    long long coefficientBytes = 0;  // of a multi-scan file, once the header is read
+
     // Output.
     QSize fullSize;  // from the header, once it is read
     QImage image;
@@ -332,6 +334,7 @@ bool WorkingSetAllowed(DecodeJob* job, bool twoPass)
         if (coefficientBytes > kMaxCoefficientBytes)
             return false;
         workingSet += coefficientBytes;
+        job->coefficientBytes = coefficientBytes;
     }
     // Counting stops once the data pays for the working set; none is needed below the free one.
     if (workingSet <= kFreeWorkingSet)
@@ -424,6 +427,8 @@ void RunDecoder(DecodeJob* job)
     job->monitor.allowed = std::max(kFreeScannedCoefficients, kScanPassesPerCoefficient * coefficients);
     jpeg_calc_output_dimensions(cinfo);
 
+    // The decoder takes its buffer of every block's coefficients from the heap as it starts.
+    PrepareHeapForLargeBlock(job->coefficientBytes);
     jpeg_start_decompress(cinfo);
 
     // The rows are written straight into the picture: make sure they have the size it expects.

@@ -239,6 +239,27 @@ void GiveBackFreeMemory()
     malloc_trim(0);
 }
 
+void PrepareHeapForLargeBlock(qsizetype bytes)
+{
+#ifdef MADV_HUGEPAGE
+    if (bytes < kKeptFrom)
+        return;
+    // The block is taken and handed straight back: the heap keeps it, and the buffers asked for
+    // next are cut from it, now with the advice on its pages. Room is left for the smaller
+    // allocations that come first.
+    const std::size_t size = std::size_t(bytes) + 2 * kLargePage;
+    void* block = std::malloc(size);
+    if (!block)
+        return;
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + kLargePage - 1) & ~(kLargePage - 1);
+    const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(kLargePage - 1);
+    madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    std::free(block);
+#else
+    (void)bytes;
+#endif
+}
+
 bool WarmStorage(qsizetype budget)
 {
     std::vector<Storage>& spares = Spares();

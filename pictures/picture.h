@@ -58,6 +58,10 @@ bool WarmStorage(qsizetype budget);
 // so that it does not stay in use beside the storage reserved next. The heap otherwise keeps
 // freed memory for reuse.
 void GiveBackFreeMemory();
+// Readies the heap for blocks of about `bytes` in all, about to be taken (a decoder's buffers,
+// which come from the heap): where they take memory the process has never touched, they get it
+// in large pages. The same advice as for pictures; nothing stays allocated, nothing is written.
+void PrepareHeapForLargeBlock(qsizetype bytes);
 
 class Picture {
 public:
