@@ -2,6 +2,7 @@
 #include "pictures/failure.h"
 #include "pictures/picture.h"
 #include "tests/support/bmp_file.h"
+#include "tests/support/memory.h"
 #include "tests/support/named_rows.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -858,6 +860,27 @@ INSTANTIATE_TEST_SUITE_P(
                 [] { QByteArray b = kGood; SetU32(b, 10, 0xFFFFFFFFu); return b; },
                 kBitmapInvalid}),
     RowName);
+
+// A picture the system has no memory for is refused, not written through a null image.
+TEST(BitmapReaderDeathTest, APictureWithoutMemoryIsRefused)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than a cap leaves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // 75 MB of pixels, within the free working set: the header alone may claim them.
+    const QByteArray claim = With(Plain24, [](BmpFile& f) {
+        f.width = 5000;
+        f.height = 5000;
+        f.pixels.clear();
+    })();
+    const auto read = [&] {
+        if (!test_memory::CapAddressSpace(rlim_t(18) << 20))
+            std::_Exit(3);
+        std::_Exit(MessageOf(claim) == kBitmapInvalid ? 0 : 4);
+    };
+    EXPECT_EXIT(read(), testing::ExitedWithCode(0), "");
+}
 
 TEST(BitmapReader, GoodBaseFileOfTheBadTableReads)
 {

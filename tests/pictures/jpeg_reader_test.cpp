@@ -681,26 +681,30 @@ TEST_F(JpegReader, PassingOverAScanLeavesItsEndingMarkerNext)
         {"fill bytes across the end of a block", data(4090) + QByteArray(10, '\xFF') + tail, 4099},
         {"no marker before the end", data(9000) + '\xFF', -1},
     };
+    // Passes over a scan starting at the file's start, then reads on to the end.
+    const auto passAndReadOn = [](QIODevice& device, QByteArray* rest) {
+        auto reader = std::make_unique<JpegFileReader>();
+        StartJpegReading(reader.get(), &device);
+        const unsigned char* next = nullptr;
+        std::size_t left = std::size_t(NextJpegBlock(reader.get(), false, &next));
+        if (!PassScanData(reader.get(), &next, &left))
+            return false;
+        rest->append(reinterpret_cast<const char*>(next), qsizetype(left));
+        for (qint64 count; (count = NextJpegBlock(reader.get(), false, &next)) > 0;)
+            rest->append(reinterpret_cast<const char*>(next), count);
+        return true;
+    };
     for (const Case& c : cases) {
         QByteArray file = c.file;
         QBuffer buffer(&file);
         buffer.open(QIODevice::ReadOnly);
-        auto reader = std::make_unique<JpegFileReader>();
-        StartJpegReading(reader.get(), &buffer);
-        const unsigned char* next = nullptr;
-        std::size_t left = std::size_t(NextJpegBlock(reader.get(), false, &next));
-        ASSERT_TRUE(PassScanData(reader.get(), &next, &left)) << c.name;
-        QByteArray rest(reinterpret_cast<const char*>(next), qsizetype(left));
-        for (qint64 count; (count = NextJpegBlock(reader.get(), false, &next)) > 0;)
-            rest.append(reinterpret_cast<const char*>(next), count);
+        QByteArray rest;
+        ASSERT_TRUE(passAndReadOn(buffer, &rest)) << c.name;
         EXPECT_EQ(rest, c.marker < 0 ? QByteArray() : file.mid(c.marker)) << c.name;
     }
     FailingDevice failing(data(20000), 9000);
-    auto reader = std::make_unique<JpegFileReader>();
-    StartJpegReading(reader.get(), &failing);
-    const unsigned char* next = nullptr;
-    std::size_t left = std::size_t(NextJpegBlock(reader.get(), false, &next));
-    EXPECT_FALSE(PassScanData(reader.get(), &next, &left));
+    QByteArray rest;
+    EXPECT_FALSE(passAndReadOn(failing, &rest));
 }
 
 // Bytes this process has read from files so far.
