@@ -24,6 +24,13 @@ bool IsRestartMarker(int marker)
     return marker >= JPEG_RST0 && marker <= JPEG_RST0 + 7;
 }
 
+// Whether the code after an 0xFF (and any fill bytes) in a scan's data ends the scan: a stuffed
+// zero and restart markers are part of it.
+bool EndsScan(int code)
+{
+    return code != 0x00 && !IsRestartMarker(code);
+}
+
 bool AllZero(const unsigned char* bytes, qint64 count)
 {
     return std::all_of(bytes, bytes + count, [](unsigned char b) { return b == 0; });
@@ -138,7 +145,7 @@ bool PassScanData(JpegFileReader* reader, const unsigned char** next, std::size_
                 continue;
             }
             const int code = block[at];
-            if (code != 0x00 && code != 0xFF && !IsRestartMarker(code)) {
+            if (code != 0xFF && EndsScan(code)) {
                 if (at > 0) {
                     *next = block + at - 1;
                     *left = size - at + 1;
@@ -206,7 +213,7 @@ long long EntropyCodedBytes(QIODevice& file, long long enough)
             } while (after == 0xFF);
             if (after < 0)
                 return total;
-            if (after != 0x00 && !IsRestartMarker(after)) {
+            if (EndsScan(after)) {
                 marker = after;
                 break;
             }
